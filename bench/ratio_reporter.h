@@ -1,0 +1,58 @@
+// Reports Google Benchmark results as usual, then as speed ratios of each
+// candidate against a baseline measured in the same run: a figure that does
+// not depend on how fast this particular machine is.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    struct Pair {
+        std::string candidate;
+        std::string baseline;
+    };
+
+    explicit RatioReporter(std::vector<Pair> pairs) : pairs_(std::move(pairs)) {}
+
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    // Ratios above 1 mean the candidate is faster than its baseline.
+    void printRatios() const {
+        std::printf("\nspeed ratios (baseline time / candidate time):\n");
+        for (const Pair &pair : pairs_) {
+            const auto candidate = seconds_.find(pair.candidate);
+            const auto baseline = seconds_.find(pair.baseline);
+            if (candidate == seconds_.end() || baseline == seconds_.end()) continue;
+            std::printf("  %-48s vs %-32s %6.3f\n", pair.candidate.c_str(), pair.baseline.c_str(),
+                        baseline->second / candidate->second);
+        }
+    }
+
+private:
+    std::vector<Pair> pairs_;
+    std::map<std::string, double> seconds_;
+};
+
+// main() for a benchmark program whose figures are the given ratios.
+inline int runWithRatios(int argc, char **argv, std::vector<RatioReporter::Pair> pairs) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter(std::move(pairs));
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printRatios();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,60 @@
+// The filter instance: three animated parameters in a channel group of their
+// own, and the cached view that the render pass, the panel preview and the
+// preset thumbnail colour their pixels through.
+#pragma once
+
+#include <cstdint>
+
+#include "fractal/fractal.h"
+#include "host/abi.h"
+
+namespace vorlux {
+
+inline constexpr double kDefaultCenterX = -0.222;
+inline constexpr double kDefaultCenterY = 0.8;
+inline constexpr double kDefaultZoom = 15.0;
+
+// What the render pass reads per pixel. The instance's own size and steps
+// belong to the panel preview, which measures clicks and boxes in its own
+// pixels; keeping the frame apart means a preview redraw cannot change the
+// frame being rendered, and a render cannot skew the next preview gesture.
+struct RenderFrame {
+    int32_t width;
+    int32_t height;
+    ViewGeometry view;
+};
+
+struct FilterInstance {
+    int32_t width;
+    int32_t height;
+    double pixelAspect;
+    void *channelGroup;
+    ParamHandle centerXParam;
+    ParamHandle centerYParam;
+    ParamHandle zoomParam;
+    ViewGeometry view;
+    HostGlobal global;
+    char description[80];
+    void *shelfClient;
+    void *panel;
+    RenderFrame frame;
+};
+
+void *instCreate(void *priv, void *context, const char **error);
+void instDestroy(void *inst);
+const char *instCopy(void *dst, void *src);
+const char *instLoad(void *inst, const LoadState *state);
+const char *instSave(void *inst, const SaveState *state);
+const char *instDescribe(void *inst);
+
+// Sets one parameter to a value, as the panel's gestures do.
+void setParamValue(ParamHandle param, double value);
+
+// A parameter's value at a time; a parameter that could not be created keeps
+// the cached value.
+double paramValueAt(ParamHandle param, double time, double cached);
+
+// Refreshes the cached centre and zoom from the parameters at a time.
+void sampleParams(FilterInstance &inst, double time);
+
+}  // namespace vorlux

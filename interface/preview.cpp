@@ -1,0 +1,61 @@
+#include <algorithm>
+#include <cstdlib>
+
+#include "interface/panel.h"
+#include "module/services.h"
+
+namespace vorlux {
+namespace {
+
+// A box of this many pixels or fewer in either direction is a click.
+constexpr int kClickSlack = 2;
+
+int toByte(float component) { return static_cast<int>(component * 255); }
+
+}  // namespace
+
+void previewDraw(void *panel, unsigned long, void *region, int w, int h) {
+    FilterInstance &inst = panelInstance(panel);
+    inst.width = w;
+    inst.height = h;
+    applySquareSteps(inst.view, w);
+    const DrawingTable &drawing = *hostServices.panel->drawing;
+    float rgb[3];
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            pointColour(x, y, w, h, inst.view, rgb);
+            drawing.drawPixel(region, toByte(rgb[0]), toByte(rgb[1]), toByte(rgb[2]), x, y);
+        }
+    }
+}
+
+void previewZoom(void *panel, unsigned long, int x, int y, int *region, int) {
+    FilterInstance &inst = panelInstance(panel);
+    ViewGeometry &view = inst.view;
+    // The offset from the preview centre is in the pixels of the preview that
+    // was showing, so it is converted with the steps of that preview, also
+    // when a box has just changed them.
+    const double stepX = view.stepX;
+    const double stepY = view.stepY;
+    if (region) {
+        const int x0 = region[0], y0 = region[1], x1 = region[2], y1 = region[3];
+        const int bw = std::abs(x1 - x0) + 1;
+        const int bh = std::abs(y1 - y0) + 1;
+        if (bw > kClickSlack && bh > kClickSlack) {
+            const double span = bh < bw ? view.stepX * bw : (-bh) * view.stepY;
+            view.zoom = kViewSpan / span;
+            view.stepX = span / inst.width;
+            view.stepY = -view.stepX;
+            x = std::min(x0, x1) + bw / 2;
+            y = std::min(y0, y1) + bh / 2;
+            setParamValue(inst.zoomParam, view.zoom);
+        }
+    }
+    view.centerX = view.centerX + (x - (inst.width >> 1)) * stepX;
+    view.centerY = view.centerY + (y - (inst.height >> 1)) * stepY;
+    setParamValue(inst.centerXParam, view.centerX);
+    setParamValue(inst.centerYParam, view.centerY);
+    hostServices.panel->refresh(panel);
+}
+
+}  // namespace vorlux

@@ -1,0 +1,11 @@
+// Each sub-command registers itself on the application with its options and
+// the action that runs when it is chosen.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace qzhost {
+
+void addDescribeCommand(CLI::App &app);
+
+}  // namespace qzhost

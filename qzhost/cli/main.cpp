@@ -1,0 +1,22 @@
+#include <iostream>
+
+#include "qzhost/cli/commands.h"
+#include "qzhost/error.h"
+
+int main(int argc, char **argv) {
+    CLI::App app{"qzhost: a host for pixel-filter modules. It loads module files, renders scenes through\n"
+                 "their filters and shows their panels. Run 'qzhost COMMAND --help' for a command's options."};
+    app.require_subcommand(1);
+    qzhost::addDescribeCommand(app);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help
+        std::cerr << "qzhost: " << e.what() << " (see qzhost --help)\n";
+        return qzhost::kExitBadInput;
+    } catch (const qzhost::HostError &e) {
+        std::cerr << "qzhost: " << e.what() << '\n';
+        return e.exitCode();
+    }
+    return 0;
+}

@@ -1,0 +1,78 @@
+// Activation of the filter server through the real loader and registry.
+#include <gtest/gtest.h>
+
+#include "qzhost/loader/module.h"
+#include "qzhost/services/registry.h"
+
+using qzhost::LoadedModule;
+using qzhost::ServiceRegistry;
+
+namespace {
+
+class FilterActivation : public ::testing::Test {
+protected:
+    FilterActivation() : module_(VORLUX_MODULE_FILE), installation_(registry_) {
+        registry_.offer(HOST_ITEM_INFO, &itemInfo_);
+        registry_.offer(HOST_ENVELOPES, &envelopes_);
+        registry_.offer(HOST_CHANNEL_INFO, &channelInfo_);
+        registry_.offer(HOST_PARAMS, &params_);
+        record_ = {&instanceOps_, &item_, &renderOps_, nullptr, nullptr};
+    }
+
+    int activate(int version) {
+        const auto &server = module_.server(HOST_FILTER_CLASS, "Vorlux");
+        return server.activate(version, ServiceRegistry::global(), &record_, nullptr);
+    }
+
+    LoadedModule module_;
+    ServiceRegistry registry_;
+    ServiceRegistry::Installation installation_;
+    ItemInfoService itemInfo_{};
+    EnvelopeService envelopes_{};
+    ChannelInfoService channelInfo_{};
+    ParamService params_{};
+    InstanceOps instanceOps_{};
+    RenderOps renderOps_{};
+    int item_ = 0;
+    HandlerRecord record_{};
+};
+
+}  // namespace
+
+TEST(ModuleDescriptor, OffersExactlyTheTwoVorluxServers) {
+    LoadedModule module(VORLUX_MODULE_FILE);
+    ASSERT_EQ(module.servers().size(), 2u);
+    EXPECT_EQ(module.servers()[0].className, HOST_FILTER_CLASS);
+    EXPECT_EQ(module.servers()[0].name, "Vorlux");
+    EXPECT_EQ(module.servers()[1].className, HOST_INTERFACE_CLASS);
+    EXPECT_EQ(module.servers()[1].name, "Vorlux");
+}
+
+TEST_F(FilterActivation, WrongVersionAnswersOneWithoutAnyLookup) {
+    EXPECT_EQ(activate(3), 1);
+    EXPECT_EQ(activate(5), 1);
+    EXPECT_TRUE(registry_.lookups().empty());
+    EXPECT_EQ(instanceOps_.create, nullptr);
+}
+
+TEST_F(FilterActivation, MissingChannelInfoAnswersTwoAfterAllFourLookups) {
+    registry_.withdraw(HOST_CHANNEL_INFO);
+    EXPECT_EQ(activate(4), 2);
+    const std::vector<std::string> asked{HOST_ITEM_INFO, HOST_ENVELOPES, HOST_CHANNEL_INFO, HOST_PARAMS};
+    EXPECT_EQ(registry_.lookups(), asked);
+    EXPECT_EQ(instanceOps_.create, nullptr) << "tables stay unfilled";
+    EXPECT_EQ(record_.evaluate, nullptr);
+}
+
+TEST_F(FilterActivation, FullRegistryFillsEveryTable) {
+    ASSERT_EQ(activate(4), 0);
+    EXPECT_EQ(instanceOps_.priv, reinterpret_cast<void *>(ServiceRegistry::global()));
+    for (const void *slot : {(void *)instanceOps_.create, (void *)instanceOps_.destroy, (void *)instanceOps_.copy,
+                             (void *)instanceOps_.load, (void *)instanceOps_.save, (void *)instanceOps_.describe,
+                             (void *)renderOps_.init, (void *)renderOps_.cleanup, (void *)renderOps_.newTime,
+                             (void *)record_.evaluate, (void *)record_.flags}) {
+        EXPECT_NE(slot, nullptr);
+    }
+    EXPECT_EQ(record_.item, &item_) << "the record's second field is the host's";
+    EXPECT_EQ(record_.flags(nullptr), 0u);
+}

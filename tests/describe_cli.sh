@@ -1,0 +1,37 @@
+#!/bin/sh
+# qzhost describe: the two servers of the real module, and one clear line with
+# exit code 2 for each kind of bad module file.
+set -u
+qzhost=$1 module=$2 fixtures=$3
+failed=0
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+expect() {  # expect CODE PATTERN ARGS...
+    code=$1 pattern=$2
+    shift 2
+    "$qzhost" "$@" >"$tmp/out" 2>"$tmp/err"
+    got=$?
+    if [ "$got" != "$code" ] || ! grep -q -- "$pattern" "$tmp/out" "$tmp/err"; then
+        echo "FAIL: qzhost $* gave exit $got (wanted $code and '$pattern')"
+        cat "$tmp/out" "$tmp/err"
+        failed=1
+    fi
+    if [ "$code" = 2 ] && [ "$(wc -l <"$tmp/err")" != 1 ]; then
+        echo "FAIL: qzhost $* printed more than one error line"
+        failed=1
+    fi
+}
+
+expect 0 'PixelFilterHandler  "Vorlux"' describe "$module"
+expect 0 'PixelFilterInterface  "Vorlux"' describe "$module"
+expect 0 'MODULE' describe --help
+expect 2 'no such file' describe "$tmp/missing.p"
+printf 'not a module' >"$tmp/text.p"
+expect 2 'is not loadable: .*text.p' describe "$tmp/text.p"
+expect 2 'has no _mod_descrip' describe "$fixtures/no_descriptor.p"
+expect 2 'has wrong codes 0x04121995' describe "$fixtures/bad_codes.p"
+expect 2 'start-up failed' describe "$fixtures/startup_fails.p"
+expect 2 'no server table terminator within 256' describe "$fixtures/unterminated.p"
+expect 2 'required' describe
+exit $failed
