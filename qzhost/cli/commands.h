@@ -7,5 +7,6 @@
 namespace qzhost {
 
 void addDescribeCommand(CLI::App &app);
+void addSceneCommand(CLI::App &app);
 
 }  // namespace qzhost

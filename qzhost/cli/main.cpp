@@ -8,6 +8,7 @@ int main(int argc, char **argv) {
                  "their filters and shows their panels. Run 'qzhost COMMAND --help' for a command's options."};
     app.require_subcommand(1);
     qzhost::addDescribeCommand(app);
+    qzhost::addSceneCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {

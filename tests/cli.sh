@@ -1,6 +1,6 @@
 #!/bin/sh
-# qzhost describe: the two servers of the real module, and one clear line with
-# exit code 2 for each kind of bad module file.
+# qzhost from the command line: what it prints, and one clear line with exit
+# code 2 for each kind of bad input.
 set -u
 qzhost=$1 module=$2 fixtures=$3
 failed=0
@@ -34,4 +34,13 @@ expect 2 'has wrong codes 0x04121995' describe "$fixtures/bad_codes.p"
 expect 2 'start-up failed' describe "$fixtures/startup_fails.p"
 expect 2 'no server table terminator within 256' describe "$fixtures/unterminated.p"
 expect 2 'required' describe
+
+cp "$module" "$tmp/vorlux.p"
+cat >"$tmp/scene.json" <<'JSON'
+{"frames": {"width": 64, "height": 48, "pixelAspect": 1, "fps": 24, "first": 0, "last": 3},
+ "filters": [{"module": "vorlux.p", "server": "Vorlux"}]}
+JSON
+expect 0 'filter 1: Vorlux  (-0.222, 0.8)  15' scene show "$tmp/scene.json"
+sed 's/"fps": 24/"fps": 0/' "$tmp/scene.json" >"$tmp/bad.json"
+expect 2 'bad.json:1:58: frames.fps must be above 0, not 0' scene show "$tmp/bad.json"
 exit $failed

@@ -1,0 +1,29 @@
+#include <iostream>
+#include <memory>
+
+#include "qzhost/cli/commands.h"
+#include "qzhost/scene/loaded_scene.h"
+#include "qzhost/services/host.h"
+
+namespace qzhost {
+
+void addSceneCommand(CLI::App &app) {
+    CLI::App *scene = app.add_subcommand("scene", "Inspect scene files.");
+    scene->require_subcommand(1);
+
+    auto file = std::make_shared<std::string>();
+    CLI::App *show = scene->add_subcommand("show", "Load a scene, its modules and filters, and describe each filter.");
+    show->add_option("SCENE", *file, "The scene file (JSON).")->required();
+    show->callback([file] {
+        Host host;
+        LoadedScene loaded(readSceneFile(*file), *file);
+        const FrameSettings &f = loaded.frames();
+        std::cout << *file << ": " << f.width << "x" << f.height << ", pixel aspect " << f.pixelAspect << ", "
+                  << f.fps << " fps, frames " << f.first << "-" << f.last << "\n";
+        for (size_t i = 0; i < loaded.size(); ++i) {
+            std::cout << "  filter " << i + 1 << ": " << loaded.filter(i).describe() << "\n";
+        }
+    });
+}
+
+}  // namespace qzhost

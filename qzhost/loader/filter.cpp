@@ -1,0 +1,55 @@
+#include "qzhost/loader/filter.h"
+
+#include "qzhost/error.h"
+#include "qzhost/services/registry.h"
+
+namespace qzhost {
+
+std::string activationProblem(int result) {
+    switch (result) {
+        case ACTIVATE_BAD_VERSION: return "refuses interface version " + std::to_string(HOST_INTERFACE_VERSION);
+        case ACTIVATE_MISSING_SERVICE: return "lacks a service or panel it needs";
+        default: return "failed to activate (code " + std::to_string(result) + ")";
+    }
+}
+
+FilterServer::FilterServer(const LoadedModule &module, std::string_view name) : module_(module), name_(name) {
+    const ServerEntry &entry = module.server(HOST_FILTER_CLASS, name);
+    record_ = {&instanceOps_, nullptr, &renderOps_, nullptr, nullptr};
+    const int result = entry.activate(HOST_INTERFACE_VERSION, ServiceRegistry::global(), &record_, nullptr);
+    if (result != ACTIVATE_OK) {
+        throw HostError("filter '" + name_ + "' in '" + module.file().string() + "' " + activationProblem(result));
+    }
+}
+
+HostedFilter::HostedFilter(const FilterServer &server) : server_(server) {
+    const char *error = nullptr;
+    instance_ = server.instanceOps().create(server.instanceOps().priv, nullptr, &error);
+    if (!instance_) {
+        throw HostError("filter '" + server.name() + "' could not create an instance" +
+                        (error ? std::string(": ") + error : std::string()), kExitModuleFailure);
+    }
+}
+
+HostedFilter::~HostedFilter() { server_.instanceOps().destroy(instance_); }
+
+std::string HostedFilter::describe() const { return server_.instanceOps().describe(instance_); }
+
+std::vector<Json> HostedFilter::save() const {
+    SaveState state;
+    if (const char *error = server_.instanceOps().save(instance_, &state)) {
+        throw HostError("filter '" + server_.name() + "' could not save: " + error, kExitModuleFailure);
+    }
+    return std::move(state.blocks);
+}
+
+void HostedFilter::load(const std::vector<Json> &blocks) {
+    LoadState state{&blocks, 0, {}};
+    if (const char *error = server_.instanceOps().load(instance_, &state)) throw StateError(error, state.next);
+}
+
+void HostedFilter::copyFrom(const HostedFilter &source) {
+    server_.instanceOps().copy(instance_, source.instance_);
+}
+
+}  // namespace qzhost

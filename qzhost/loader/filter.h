@@ -1,0 +1,68 @@
+// A module's filter server, activated, and the instances made through it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "qzhost/error.h"
+#include "qzhost/loader/module.h"
+#include "qzhost/services/params.h"
+
+namespace qzhost {
+
+class FilterServer {
+public:
+    // Activates the filter server of that name; throws HostError when the
+    // module lacks it or the activation fails.
+    FilterServer(const LoadedModule &module, std::string_view name);
+    FilterServer(const FilterServer &) = delete;
+    FilterServer &operator=(const FilterServer &) = delete;
+
+    const std::string &name() const { return name_; }
+    const LoadedModule &module() const { return module_; }
+    const InstanceOps &instanceOps() const { return instanceOps_; }
+    const RenderOps &renderOps() const { return renderOps_; }
+    const HandlerRecord &handler() const { return record_; }
+
+private:
+    const LoadedModule &module_;
+    std::string name_;
+    InstanceOps instanceOps_{};
+    RenderOps renderOps_{};
+    HandlerRecord record_{};
+};
+
+// A saved state the module refused: its own text, and the block it was at.
+struct StateError : HostError {
+    StateError(const std::string &text, size_t blockIndex) : HostError(text), block(blockIndex) {}
+    size_t block;
+};
+
+// Activation results as a sentence about the server.
+std::string activationProblem(int result);
+
+// One instance of a filter, destroyed with this object.
+class HostedFilter {
+public:
+    explicit HostedFilter(const FilterServer &server);
+    ~HostedFilter();
+    HostedFilter(const HostedFilter &) = delete;
+    HostedFilter &operator=(const HostedFilter &) = delete;
+
+    const FilterServer &server() const { return server_; }
+    void *instance() const { return instance_; }
+
+    std::string describe() const;
+    // The instance's saved form, as the blocks its save wrote.
+    std::vector<Json> save() const;
+    // Throws StateError when the module refuses a block.
+    void load(const std::vector<Json> &blocks);
+    void copyFrom(const HostedFilter &source);
+
+private:
+    const FilterServer &server_;
+    void *instance_;
+};
+
+}  // namespace qzhost

@@ -1,0 +1,38 @@
+// The host a module runs in: it owns every service and installs the registry
+// that the lookup answers from. There is one per process at a time, because
+// the lookup and the service tables carry no context of their own.
+#pragma once
+
+#include "qzhost/services/channels.h"
+#include "qzhost/services/params.h"
+#include "qzhost/services/registry.h"
+
+namespace qzhost {
+
+class Host {
+public:
+    Host();
+    ~Host();
+    Host(const Host &) = delete;
+    Host &operator=(const Host &) = delete;
+
+    // The host that is running; only valid while one exists.
+    static Host &current();
+
+    ServiceRegistry &registry() { return registry_; }
+    ChannelTree &channels() { return channels_; }
+    ParamStore &params() { return params_; }
+
+    // The time, in seconds, at which parameter edits take effect.
+    double time() const { return time_; }
+    void setTime(double seconds) { time_ = seconds; }
+
+private:
+    ServiceRegistry registry_;
+    ServiceRegistry::Installation installation_;
+    ChannelTree channels_;
+    ParamStore params_;
+    double time_ = 0.0;
+};
+
+}  // namespace qzhost

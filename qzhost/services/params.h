@@ -1,0 +1,66 @@
+// "QZVParmFuncs 2": animated parameters, each one double on a named channel,
+// and the save and load states through which they are written as blocks.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "host/abi.h"
+#include "qzhost/services/animation.h"
+
+namespace qzhost {
+
+using Json = nlohmann::ordered_json;
+
+struct ChannelGroup;
+
+struct AnimatedParam {
+    std::string channel;
+    ChannelGroup *group = nullptr;
+    Animation animation;
+};
+
+// A parameter block: {"channel": NAME, "value": NUMBER} or
+// {"channel": NAME, "keys": [{"time": T, "value": V, "curve": C}, ...]},
+// where the curve is step, linear (the default, then omitted), smooth or
+// exponential.
+Json toBlock(const AnimatedParam &param);
+// Throws BlockError naming the channel and the problem.
+Animation fromBlock(const Json &block, const std::string &channel);
+
+struct BlockError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class ParamStore {
+public:
+    ParamStore();
+    ~ParamStore();
+    const ParamService *table() const;
+
+    AnimatedParam &get(ParamHandle handle) { return *static_cast<AnimatedParam *>(handle); }
+    size_t liveCount() const { return params_.size(); }
+
+private:
+    friend struct ParamCalls;
+    std::unordered_map<AnimatedParam *, std::unique_ptr<AnimatedParam>> params_;
+};
+
+}  // namespace qzhost
+
+// The host's side of the opaque save and load states: the blocks written,
+// and the blocks to read in order.
+struct SaveState {
+    std::vector<qzhost::Json> blocks;
+};
+
+struct LoadState {
+    const std::vector<qzhost::Json> *blocks;
+    size_t next = 0;
+    std::string error;  // the text of the last failed load, kept for the caller
+};

@@ -1,0 +1,125 @@
+// Filter instances through the real loader and the host's own services.
+#include <gtest/gtest.h>
+
+#include "qzhost/loader/filter.h"
+#include "qzhost/services/host.h"
+
+using namespace qzhost;
+
+namespace {
+
+Json constantBlock(const char *channel, double value) { return Json{{"channel", channel}, {"value", value}}; }
+
+std::vector<Json> viewBlocks(double x, double y, double zoom) {
+    return {constantBlock("Center.X", x), constantBlock("Center.Y", y), constantBlock("Zoom", zoom)};
+}
+
+class Instances : public ::testing::Test {
+protected:
+    Host host_;
+    LoadedModule module_{VORLUX_MODULE_FILE};
+    FilterServer server_{module_, "Vorlux"};
+};
+
+}  // namespace
+
+TEST_F(Instances, NewInstanceHasThreeChannelsInItsOwnGroup) {
+    HostedFilter filter(server_);
+    EXPECT_EQ(filter.describe(), "Vorlux  (-0.222, 0.8)  15");
+    const std::vector<std::string> channels{"Image/Vorlux/Center.X", "Image/Vorlux/Center.Y", "Image/Vorlux/Zoom"};
+    EXPECT_EQ(host_.channels().channelPaths(), channels);
+    EXPECT_EQ(filter.save(), viewBlocks(-0.222, 0.8, 15.0));
+}
+
+TEST_F(Instances, DestroyReleasesEveryParameter) {
+    {
+        HostedFilter a(server_);
+        HostedFilter b(server_);
+        EXPECT_EQ(host_.params().liveCount(), 6u);
+    }
+    EXPECT_EQ(host_.params().liveCount(), 0u);
+    EXPECT_TRUE(host_.channels().channelPaths().empty());
+}
+
+TEST_F(Instances, CopyTakesValuesAndAnimationButKeepsOwnParameters) {
+    HostedFilter source(server_);
+    const Json zoomKeys = Json::parse(R"({"channel": "Zoom", "keys": [
+        {"time": 0, "value": 2, "curve": "exponential"}, {"time": 1, "value": 200}]})");
+    source.load({constantBlock("Center.X", 0.25), constantBlock("Center.Y", -0.5), zoomKeys});
+
+    auto destination = std::make_unique<HostedFilter>(server_);
+    destination->copyFrom(source);
+    EXPECT_EQ(destination->save(), source.save());
+    EXPECT_EQ(destination->describe(), "Vorlux  (0.25, -0.5)  2");
+
+    // Changing the source afterwards leaves the copy alone: they share no
+    // parameter.
+    source.load(viewBlocks(1, 1, 1));
+    EXPECT_EQ(destination->save()[2], zoomKeys);
+    EXPECT_EQ(host_.channels().channelPaths().size(), 6u);
+}
+
+TEST_F(Instances, LoadRefreshesCachedValuesAtTimeZero) {
+    HostedFilter filter(server_);
+    const Json zoomKeys = Json::parse(R"({"channel": "Zoom", "keys": [
+        {"time": 0, "value": 10, "curve": "exponential"}, {"time": 1, "value": 1000}]})");
+    // Show a later frame first, as a host would during a render.
+    server_.renderOps().newTime(filter.instance(), 24, 1.0);
+    filter.load({constantBlock("Center.X", 0.5), constantBlock("Center.Y", 0.25), zoomKeys});
+    EXPECT_EQ(filter.describe(), "Vorlux  (0.5, 0.25)  10");
+    EXPECT_EQ(filter.save()[2], zoomKeys);
+}
+
+TEST_F(Instances, LoadFailingOnSecondBlockStopsThere) {
+    HostedFilter filter(server_);
+    const std::vector<Json> blocks{constantBlock("Center.X", 0.5), Json{{"channel", "Center.Y"}, {"value", "high"}},
+                                   constantBlock("Zoom", 99)};
+    try {
+        filter.load(blocks);
+        FAIL() << "the malformed block was accepted";
+    } catch (const StateError &e) {
+        EXPECT_EQ(e.block, 1u);
+        EXPECT_STREQ(e.what(), "channel 'Center.Y': value must be a number, not string");
+    }
+    EXPECT_EQ(filter.describe(), "Vorlux  (-0.222, 0.8)  15") << "cached values stay";
+    EXPECT_EQ(filter.save(), viewBlocks(0.5, 0.8, 15.0)) << "Center.X is loaded, Zoom is not";
+}
+
+TEST_F(Instances, FailedActivationKeepsEarlierInstancesWorking) {
+    HostedFilter filter(server_);
+    host_.registry().withdraw(HOST_CHANNEL_INFO);
+    EXPECT_THROW(FilterServer(module_, "Vorlux"), HostError);
+    filter.load(viewBlocks(1, 2, 3));
+    EXPECT_EQ(filter.describe(), "Vorlux  (1, 2)  3");
+    HostedFilter another(server_);
+    EXPECT_EQ(another.describe(), "Vorlux  (-0.222, 0.8)  15");
+}
+
+namespace {
+
+// The host's parameter service, except that the second creation fails.
+const ParamService *realParams = nullptr;
+int creations = 0;
+ParamHandle createFailingSecond(int type, int flags) {
+    return ++creations == 2 ? nullptr : realParams->create(type, flags);
+}
+
+}  // namespace
+
+TEST_F(Instances, ParameterThatCouldNotBeCreatedIsNeverPassedOn) {
+    realParams = host_.params().table();
+    ParamService failing = *realParams;
+    failing.create = createFailingSecond;
+    host_.registry().offer(HOST_PARAMS, &failing);
+    FilterServer flaky(module_, "Vorlux");
+
+    HostedFilter broken(flaky);
+    HostedFilter whole(server_);
+    EXPECT_EQ(host_.params().liveCount(), 5u);
+    EXPECT_THROW(broken.save(), HostError);
+    EXPECT_THROW(broken.load(viewBlocks(1, 2, 3)), StateError);
+    broken.copyFrom(whole);
+    whole.copyFrom(broken);
+    server_.renderOps().newTime(broken.instance(), 0, 0.0);
+    EXPECT_EQ(broken.describe(), "Vorlux  (-0.222, 0.8)  15");
+}
