@@ -43,4 +43,10 @@ JSON
 expect 0 'filter 1: Vorlux  (-0.222, 0.8)  15' scene show "$tmp/scene.json"
 sed 's/"fps": 24/"fps": 0/' "$tmp/scene.json" >"$tmp/bad.json"
 expect 2 'bad.json:1:58: frames.fps must be above 0, not 0' scene show "$tmp/bad.json"
+expect 2 'reversed' render --frames 5-2 -o "$tmp/frames"
+expect 2 'each side must be from 1 to 32768' render --size 0x10 -o "$tmp/frames"
+expect 2 'is not png, png16 or exr' render --format gif -o "$tmp/frames"
+expect 2 'threads must be from 1' render --threads 0 -o "$tmp/frames"
+expect 0 '2 frames written' render "$tmp/scene.json" --frames 0-1 -o "$tmp/frames"
+[ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || { echo "FAIL: render wrote $(ls "$tmp/frames")"; failed=1; }
 exit $failed

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <iostream>
 
 #include "qzhost/cli/commands.h"
@@ -7,8 +8,12 @@ int main(int argc, char **argv) {
     CLI::App app{"qzhost: a host for pixel-filter modules. It loads module files, renders scenes through\n"
                  "their filters and shows their panels. Run 'qzhost COMMAND --help' for a command's options."};
     app.require_subcommand(1);
+    // A reader that goes away (ffmpeg, a closed pipe) is reported as a failed
+    // write rather than killing the host.
+    std::signal(SIGPIPE, SIG_IGN);
     qzhost::addDescribeCommand(app);
     qzhost::addSceneCommand(app);
+    qzhost::addRenderCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {

@@ -2,6 +2,8 @@
 #include <memory>
 
 #include "qzhost/cli/commands.h"
+#include "qzhost/error.h"
+#include "qzhost/scene/default_scene.h"
 #include "qzhost/scene/loaded_scene.h"
 #include "qzhost/services/host.h"
 
@@ -23,6 +25,20 @@ void addSceneCommand(CLI::App &app) {
         for (size_t i = 0; i < loaded.size(); ++i) {
             std::cout << "  filter " << i + 1 << ": " << loaded.filter(i).describe() << "\n";
         }
+    });
+
+    auto target = std::make_shared<std::string>();
+    auto force = std::make_shared<bool>(false);
+    CLI::App *create = scene->add_subcommand("new", "Write the built-in scene to a file, as a start for your own.");
+    create->add_option("FILE", *target, "The scene file to write.")->required();
+    create->add_flag("--force", *force, "Replace the file if it exists.");
+    create->callback([target, force] {
+        if (!*force && std::filesystem::exists(*target)) {
+            throw HostError("'" + *target + "' exists; use --force to replace it");
+        }
+        writeSceneFile(*target, defaultScene());
+        std::cout << "wrote " << *target << " (module vorlux.p, found beside the scene or in "
+                  << modulesFolder().string() << ")\n";
     });
 }
 

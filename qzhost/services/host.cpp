@@ -16,6 +16,13 @@ Host::Host() : installation_(registry_) {
     registry_.offer(HOST_ENVELOPES, channels_.envelopeTable());
     registry_.offer(HOST_CHANNEL_INFO, channels_.channelInfoTable());
     registry_.offer(HOST_PARAMS, params_.table());
+    registry_.offer(HOST_SCENE_INFO, &sceneInfo_);
+}
+
+void Host::setFrameFormat(int width, int height, double pixelAspect) {
+    sceneInfo_.frameWidth = width;
+    sceneInfo_.frameHeight = height;
+    sceneInfo_.pixelAspect = pixelAspect;
 }
 
 Host::~Host() { running = nullptr; }

@@ -27,11 +27,15 @@ public:
     double time() const { return time_; }
     void setTime(double seconds) { time_ = seconds; }
 
+    // What "QZ Scene Info 2" answers: the frame being rendered.
+    void setFrameFormat(int width, int height, double pixelAspect);
+
 private:
     ServiceRegistry registry_;
     ServiceRegistry::Installation installation_;
     ChannelTree channels_;
     ParamStore params_;
+    SceneInfo sceneInfo_{};
     double time_ = 0.0;
 };
 

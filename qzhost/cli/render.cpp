@@ -1,0 +1,170 @@
+#include <unistd.h>
+
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <regex>
+#include <thread>
+
+#include "qzhost/cli/commands.h"
+#include "qzhost/error.h"
+#include "qzhost/files.h"
+#include "qzhost/output/video.h"
+#include "qzhost/render/progress.h"
+#include "qzhost/render/render_job.h"
+#include "qzhost/scene/default_scene.h"
+#include "qzhost/services/host.h"
+
+namespace qzhost {
+namespace {
+
+constexpr int kExitInterrupted = 130;
+constexpr int kMaxThreads = 1024;
+
+std::atomic<bool> stopRequested{false};
+
+void requestStop(int) { stopRequested = true; }
+
+// Ctrl-C and termination finish the frame being written, drop the one being
+// rendered, and leave the folder ready for --skip-existing.
+class StopOnSignals {
+public:
+    StopOnSignals() {
+        struct sigaction action {};
+        action.sa_handler = requestStop;
+        sigaction(SIGINT, &action, &previousInt_);
+        sigaction(SIGTERM, &action, &previousTerm_);
+    }
+    ~StopOnSignals() {
+        sigaction(SIGINT, &previousInt_, nullptr);
+        sigaction(SIGTERM, &previousTerm_, nullptr);
+    }
+
+private:
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
+};
+
+struct RenderOptions {
+    std::string scene;
+    std::string output = "render";
+    std::string frames;
+    std::string size;
+    std::string format = "png";
+    int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    bool skipExisting = false;
+    bool quiet = false;
+    std::string video;
+};
+
+void parseFrames(const std::string &text, RenderRequest &request) {
+    std::smatch match;
+    if (!std::regex_match(text, match, std::regex(R"((\d{1,7})(?:-(\d{1,7}))?)"))) {
+        throw HostError("--frames '" + text + "' is not a frame or a range A-B");
+    }
+    request.first = std::stoi(match[1]);
+    request.last = match[2].matched ? std::stoi(match[2]) : request.first;
+    if (request.last < request.first) throw HostError("--frames '" + text + "' is reversed");
+}
+
+void parseSize(const std::string &text, RenderRequest &request) {
+    std::smatch match;
+    if (!std::regex_match(text, match, std::regex(R"((\d{1,6})x(\d{1,6}))"))) {
+        throw HostError("--size '" + text + "' is not WIDTHxHEIGHT");
+    }
+    request.width = std::stoi(match[1]);
+    request.height = std::stoi(match[2]);
+    for (int side : {request.width, request.height}) {
+        if (side < 1 || side > kMaxFrameSide) {
+            throw HostError("--size '" + text + "': each side must be from 1 to " + std::to_string(kMaxFrameSide));
+        }
+    }
+}
+
+// Everything the options can get wrong is found here, before any work.
+RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &frames) {
+    RenderRequest request;
+    request.first = frames.first;
+    request.last = frames.last;
+    request.width = frames.width;
+    request.height = frames.height;
+    request.pixelAspect = frames.pixelAspect;
+    request.fps = frames.fps;
+    if (!options.frames.empty()) parseFrames(options.frames, request);
+    if (!options.size.empty()) parseSize(options.size, request);
+    const auto format = imageFormatNamed(options.format);
+    if (!format) throw HostError("--format '" + options.format + "' is not png, png16 or exr");
+    request.format = *format;
+    if (options.threads < 1 || options.threads > kMaxThreads) {
+        throw HostError("--threads must be from 1 to " + std::to_string(kMaxThreads));
+    }
+    request.threads = options.threads;
+    request.skipExisting = options.skipExisting;
+    if (!options.video.empty()) {
+        if (!ffmpegAvailable()) throw HostError("--video needs ffmpeg, which is not installed (apt-get install ffmpeg)");
+        if (options.skipExisting) throw HostError("--video cannot resume: it needs every frame, so drop --skip-existing");
+        request.video = options.video;
+    }
+    request.folder = options.output;
+    std::error_code error;
+    std::filesystem::create_directories(request.folder, error);
+    if (error) throw HostError("cannot make output folder '" + options.output + "': " + error.message());
+    PendingFile probe(request.folder / "probe");  // throws when the folder takes no files
+    return request;
+}
+
+ProgressStyle progressStyle(bool quiet) {
+    if (quiet) return ProgressStyle::Quiet;
+    return isatty(STDERR_FILENO) ? ProgressStyle::Bar : ProgressStyle::Lines;
+}
+
+void render(const RenderOptions &options) {
+    Host host;
+    const bool builtIn = options.scene.empty();
+    SceneDocument document = builtIn ? defaultScene((modulesFolder() / "vorlux.p").string()) : readSceneFile(options.scene);
+    const RenderRequest request = makeRequest(options, document.frames);
+    LoadedScene scene(std::move(document), builtIn ? std::filesystem::path() : std::filesystem::path(options.scene));
+
+    StopOnSignals signals;
+    auto display = makeProgressDisplay(progressStyle(options.quiet));
+    RenderProgress progress;
+    const bool finished = runRender(scene, request, stopRequested, *display, progress);
+    const int written = progress.done - progress.skipped;
+    if (!finished) {
+        throw HostError("interrupted: " + std::to_string(written) + " frames written to " + request.folder.string() +
+                            "/; run again with --skip-existing to resume",
+                        kExitInterrupted);
+    }
+    if (!options.quiet) {
+        std::cout << written << " frames written to " << request.folder.string() << "/ ("
+                  << frameFile(request, request.first).filename().string() << " to "
+                  << frameFile(request, request.last).filename().string() << ")";
+        if (progress.skipped) std::cout << ", " << progress.skipped << " already there";
+        std::cout << " in " << progress.seconds << " s\n";
+        if (request.video) std::cout << "video: " << request.video->string() << "\n";
+    }
+}
+
+}  // namespace
+
+void addRenderCommand(CLI::App &app) {
+    auto options = std::make_shared<RenderOptions>();
+    CLI::App *command = app.add_subcommand(
+        "render", "Render a scene's frames to numbered image files. Without a scene, renders the built-in one:\n"
+                  "five seconds of zoom into the edge of the set at 1280x720, 24 frames per second.");
+    command->add_option("SCENE", options->scene, "The scene file (JSON); the built-in scene when left out.");
+    command->add_option("-o,--output", options->output, "Folder for the frame files; made when missing.")
+        ->capture_default_str();
+    command->add_option("--frames", options->frames, "A frame or a range A-B; the scene's frames by default.");
+    command->add_option("--size", options->size, "Frame size WIDTHxHEIGHT, instead of the scene's.");
+    command->add_option("--format", options->format, "png (8-bit), png16 (16-bit) or exr (32-bit float RGBA).")
+        ->capture_default_str();
+    command->add_option("--threads", options->threads, "Rendering threads; all cores by default.")
+        ->capture_default_str();
+    command->add_flag("--skip-existing", options->skipExisting, "Keep frame files already there: resumes a render.");
+    command->add_flag("-q,--quiet", options->quiet, "Print nothing but errors.");
+    command->add_option("--video", options->video, "Also make an H.264 video (needs ffmpeg), e.g. zoom.mp4.");
+    command->callback([options] { render(*options); });
+}
+
+}  // namespace qzhost

@@ -1,0 +1,28 @@
+// Frame files: PNG for viewing and sharing, OpenEXR (32-bit float RGBA,
+// lossless) for compositing. Both appear whole or not at all.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "qzhost/render/renderer.h"
+
+namespace qzhost {
+
+enum class ImageFormat { Png8, Png16, Exr };
+
+std::optional<ImageFormat> imageFormatNamed(std::string_view name);
+const char *extensionOf(ImageFormat format);
+
+// Throws HostError when the file cannot be written.
+void writeImage(const Frame &frame, const std::filesystem::path &file, ImageFormat format);
+
+// A colour component as an integer of so many levels above 0, rounded.
+unsigned quantise(float component, unsigned maximum);
+
+// The frame's colours as 8-bit RGB, rows from the top.
+std::vector<unsigned char> rgb8(const Frame &frame);
+
+}  // namespace qzhost

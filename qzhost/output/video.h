@@ -1,0 +1,42 @@
+// An H.264 video made by ffmpeg from frames fed to it as they are rendered.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "qzhost/files.h"
+#include "qzhost/render/renderer.h"
+
+namespace qzhost {
+
+// Whether ffmpeg can be started; checked before any work begins.
+bool ffmpegAvailable();
+
+class VideoPipe {
+public:
+    // Starts ffmpeg writing to a temporary file beside the target.
+    VideoPipe(const std::filesystem::path &file, int width, int height, double fps);
+    // Without finish(), stops ffmpeg and leaves no file.
+    ~VideoPipe();
+    VideoPipe(const VideoPipe &) = delete;
+    VideoPipe &operator=(const VideoPipe &) = delete;
+
+    void add(const Frame &frame);
+    // Waits for ffmpeg and puts the video in place; throws HostError with
+    // ffmpeg's own complaint when it failed.
+    void finish();
+
+private:
+    [[noreturn]] void fail(const std::string &why);
+    void stop();
+
+    std::filesystem::path file_;
+    std::filesystem::path temporary_;
+    std::filesystem::path log_;
+    pid_t pid_ = -1;
+    int input_ = -1;
+};
+
+}  // namespace qzhost

@@ -1,0 +1,58 @@
+// A 4K render holds at most two float frames, however many frames it makes.
+#include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "qzhost/scene/scene.h"
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Peak resident memory, in bytes, of one qzhost run.
+long peakBytesOf(std::vector<std::string> args) {
+    std::vector<char *> argv;
+    for (std::string &arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    EXPECT_EQ(posix_spawn(&pid, QZHOST_FILE, nullptr, nullptr, argv.data(), environ), 0);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return usage.ru_maxrss * 1024L;
+}
+
+}  // namespace
+
+TEST(Memory, FourKRenderStaysWithinTwoFramesAndDoesNotGrow) {
+    const fs::path folder = fs::temp_directory_path() / "vorlux-memory-test";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    // Far outside the set every pixel escapes at once: memory, not time, is
+    // what this measures.
+    qzhost::SceneDocument scene;
+    scene.frames = qzhost::FrameSettings{3840, 2160, 1.0, 24.0, 0, 3};
+    qzhost::FilterEntry filter;
+    filter.module = VORLUX_MODULE_FILE;
+    filter.state = std::vector<qzhost::Json>{{{"channel", "Center.X"}, {"value", 5.0}},
+                                             {{"channel", "Center.Y"}, {"value", 5.0}},
+                                             {{"channel", "Zoom"}, {"value", 1.0}}};
+    scene.filters.push_back(filter);
+    const fs::path file = folder / "far.json";
+    qzhost::writeSceneFile(file, scene);
+
+    const long twoFrames = peakBytesOf({"qzhost", "render", file, "-q", "--frames", "0-1", "-o", folder / "two"});
+    const long fourFrames = peakBytesOf({"qzhost", "render", file, "-q", "--frames", "0-3", "-o", folder / "four"});
+    const long floatFrame = 3840L * 2160 * 4 * sizeof(float);
+    EXPECT_LT(fourFrames, 2 * floatFrame + 50L * 1024 * 1024);
+    EXPECT_LT(fourFrames - twoFrames, 16L * 1024 * 1024) << "two frames " << twoFrames << ", four " << fourFrames;
+}

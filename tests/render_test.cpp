@@ -1,0 +1,217 @@
+// Rendering through the real host: what reaches each pixel, how frames are
+// sampled in time, and what lands on disk.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <OpenEXR/ImfChannelList.h>
+#include <OpenEXR/ImfFrameBuffer.h>
+#include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfInputFile.h>
+
+#include "fractal/fractal.h"
+#include "qzhost/error.h"
+#include "qzhost/render/render_job.h"
+#include "qzhost/services/host.h"
+
+using namespace qzhost;
+namespace fs = std::filesystem;
+
+namespace {
+
+SceneDocument sceneOf(int width, int height, double aspect, Json zoom) {
+    SceneDocument scene;
+    scene.frames = FrameSettings{width, height, aspect, 24.0, 0, 5};
+    FilterEntry filter;
+    filter.module = VORLUX_MODULE_FILE;
+    filter.state = std::vector<Json>{{{"channel", "Center.X"}, {"value", -0.222}},
+                                     {{"channel", "Center.Y"}, {"value", 0.8}},
+                                     zoom};
+    scene.filters.push_back(filter);
+    return scene;
+}
+
+SceneDocument defaultView(int width, int height, double aspect = 1.0) {
+    return sceneOf(width, height, aspect, {{"channel", "Zoom"}, {"value", 15.0}});
+}
+
+std::array<float, 4> colourOf(int count) {
+    std::array<float, 4> rgba{0, 0, 0, 0};
+    if (count < vorlux::kIterationLimit) vorlux::paletteColour(count, rgba.data());
+    return rgba;
+}
+
+std::array<float, 4> pixelOf(const Frame &frame, int x, int y) {
+    const float *p = frame.pixel(x, y);
+    return {p[0], p[1], p[2], p[3]};
+}
+
+Frame renderOne(LoadedScene &scene, int frame, int threads = 2) {
+    const FrameSettings &f = scene.frames();
+    Renderer renderer(scene, f.width, f.height, f.pixelAspect, threads);
+    Frame out;
+    std::atomic<bool> stop{false};
+    EXPECT_TRUE(renderer.render(frame, f.timeOf(frame), out, stop));
+    return out;
+}
+
+std::vector<float> readExr(const fs::path &file) {
+    Imf::InputFile in(file.c_str());
+    const Imath::Box2i window = in.header().dataWindow();
+    const int width = window.max.x - window.min.x + 1, height = window.max.y - window.min.y + 1;
+    std::vector<float> rgba(static_cast<size_t>(width) * height * 4);
+    Imf::FrameBuffer buffer;
+    const char *names[] = {"R", "G", "B", "A"};
+    for (int c = 0; c < 4; ++c) {
+        buffer.insert(names[c], Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(rgba.data() + c), 16, 16 * width));
+    }
+    in.setFrameBuffer(buffer);
+    in.readPixels(window.min.y, window.max.y);
+    return rgba;
+}
+
+class Silent : public ProgressDisplay {
+public:
+    void update(const RenderProgress &, const fs::path &) override {}
+    void finish(const RenderProgress &) override {}
+};
+
+// Raises the stop flag once the given number of frames is done.
+class StopAfter : public ProgressDisplay {
+public:
+    StopAfter(std::atomic<bool> &stop, int frames) : stop_(stop), frames_(frames) {}
+    void update(const RenderProgress &p, const fs::path &) override {
+        if (p.done >= frames_) stop_ = true;
+    }
+    void finish(const RenderProgress &) override {}
+
+private:
+    std::atomic<bool> &stop_;
+    int frames_;
+};
+
+RenderRequest requestFor(const LoadedScene &scene, const fs::path &folder, int first, int last, int threads) {
+    RenderRequest request;
+    const FrameSettings &f = scene.frames();
+    request.first = first;
+    request.last = last;
+    request.width = f.width;
+    request.height = f.height;
+    request.pixelAspect = f.pixelAspect;
+    request.fps = f.fps;
+    request.threads = threads;
+    request.folder = folder;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return request;
+}
+
+std::string contentOf(const fs::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class Rendering : public ::testing::Test {
+protected:
+    Host host_;
+    fs::path folder_ = fs::temp_directory_path() / "vorlux-render-test";
+    Silent silent_;
+    std::atomic<bool> stop_{false};
+    RenderProgress progress_;
+};
+
+}  // namespace
+
+TEST_F(Rendering, DefaultViewFrameHasTheKnownCounts) {
+    LoadedScene scene(defaultView(640, 480), "");
+    const Frame frame = renderOne(scene, 0);
+    EXPECT_EQ(pixelOf(frame, 0, 0), colourOf(6));
+    EXPECT_EQ(pixelOf(frame, 320, 240), colourOf(279));
+    EXPECT_EQ(pixelOf(frame, 639, 479), colourOf(512));
+    for (size_t i = 3; i < frame.rgba.size(); i += 4) ASSERT_EQ(frame.rgba[i], 0.0f) << "fourth value of pixel " << i / 4;
+}
+
+TEST_F(Rendering, PixelAspectTwoHalvesTheVerticalStep) {
+    LoadedScene scene(defaultView(640, 480, 2.0), "");
+    const Frame frame = renderOne(scene, 0);
+    const double stepX = 3.2 / 15.0 / 640.0;
+    for (int dy : {-200, -37, 90, 239}) {
+        const double ci = dy * -(stepX / 2.0) + 0.8;
+        EXPECT_EQ(pixelOf(frame, 320, 240 + dy), colourOf(vorlux::escapeCount(-0.222, ci))) << dy;
+    }
+}
+
+TEST_F(Rendering, AnimatedZoomIsSampledOncePerFrame) {
+    LoadedScene scene(sceneOf(160, 120, 1.0, Json::parse(R"({"channel": "Zoom", "keys": [
+        {"time": 0, "value": 1, "curve": "exponential"}, {"time": 1, "value": 100}]})")),
+                      "");
+    // Frame 12 at 24 frames per second is half a second in: zoom 10 for every
+    // pixel, the last row as much as the first.
+    const Frame frame = renderOne(scene, 12);
+    vorlux::ViewGeometry view{-0.222, 0.8, std::pow(100.0, 0.5), 0, 0};
+    vorlux::applyRenderSteps(view, 160, 1.0);
+    for (int y : {0, 60, 119}) {
+        for (int x : {0, 33, 159}) {
+            std::array<float, 4> expected{0, 0, 0, 0};
+            vorlux::pointColour(x, y, 160, 120, view, expected.data());
+            EXPECT_EQ(pixelOf(frame, x, y), expected) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(Rendering, FilesAreTheSameWhateverTheThreadsAndTheRange) {
+    LoadedScene scene(sceneOf(96, 64, 1.0, Json::parse(R"({"channel": "Zoom", "keys": [
+        {"time": 0, "value": 15, "curve": "exponential"}, {"time": 0.25, "value": 1500}]})")),
+                      "");
+    const RenderRequest full = requestFor(scene, folder_ / "full", 0, 5, 1);
+    ASSERT_TRUE(runRender(scene, full, stop_, silent_, progress_));
+    const RenderRequest part = requestFor(scene, folder_ / "part", 2, 3, 4);
+    ASSERT_TRUE(runRender(scene, part, stop_, silent_, progress_));
+    for (int frame : {2, 3}) {
+        EXPECT_EQ(contentOf(frameFile(part, frame)), contentOf(frameFile(full, frame))) << frame;
+    }
+    EXPECT_NE(contentOf(frameFile(full, 2)), contentOf(frameFile(full, 3)));
+    EXPECT_EQ(std::distance(fs::directory_iterator(part.folder), {}), 2);
+}
+
+TEST_F(Rendering, InterruptedRenderLeavesWholeFramesAndResumes) {
+    LoadedScene scene(defaultView(64, 48), "");
+    RenderRequest request = requestFor(scene, folder_ / "stopped", 0, 5, 2);
+    StopAfter stopAfterTwo(stop_, 2);
+    EXPECT_FALSE(runRender(scene, request, stop_, stopAfterTwo, progress_));
+    const auto written = std::distance(fs::directory_iterator(request.folder), {});
+    EXPECT_GE(written, 2);
+    EXPECT_LT(written, 6) << "files are only finished frames, no temporary ones";
+
+    stop_ = false;
+    request.skipExisting = true;
+    ASSERT_TRUE(runRender(scene, request, stop_, silent_, progress_));
+    EXPECT_EQ(progress_.skipped, written);
+    EXPECT_EQ(std::distance(fs::directory_iterator(request.folder), {}), 6);
+}
+
+TEST_F(Rendering, MissingSceneInfoFailsBeforeAnyFrame) {
+    LoadedScene scene(defaultView(64, 48), "");
+    host_.registry().withdraw(HOST_SCENE_INFO);
+    const RenderRequest request = requestFor(scene, folder_ / "failed", 0, 1, 1);
+    try {
+        runRender(scene, request, stop_, silent_, progress_);
+        FAIL() << "render started without scene info";
+    } catch (const HostError &e) {
+        EXPECT_EQ(e.exitCode(), kExitModuleFailure);
+        EXPECT_EQ(std::string(e.what()), "filter 1 (Vorlux): Couldn't get image dimensions.");
+    }
+    EXPECT_TRUE(fs::is_empty(request.folder));
+}
+
+TEST_F(Rendering, ExrKeepsTheFloatsAndVideoCollectsTheFrames) {
+    LoadedScene scene(defaultView(64, 48), "");
+    RenderRequest request = requestFor(scene, folder_ / "formats", 0, 2, 2);
+    request.format = ImageFormat::Exr;
+    request.video = request.folder / "zoom.mp4";
+    ASSERT_TRUE(runRender(scene, request, stop_, silent_, progress_));
+    EXPECT_GT(fs::file_size(request.folder / "zoom.mp4"), 0u);
+    EXPECT_EQ(readExr(frameFile(request, 0)), renderOne(scene, 0).rgba) << "bit for bit";
+    EXPECT_EQ(std::distance(fs::directory_iterator(request.folder), {}), 4) << "three frames and the video";
+}
