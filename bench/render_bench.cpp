@@ -1,0 +1,97 @@
+// The render path measured against itself in one run: the module's per-pixel
+// path against the bare escape loop, two threads against one, and how much of
+// a whole render goes to anything but evaluating pixels.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "bench/ratio_reporter.h"
+#include "fractal/fractal.h"
+#include "qzhost/render/render_job.h"
+#include "qzhost/scene/default_scene.h"
+#include "qzhost/services/host.h"
+
+namespace {
+
+using namespace qzhost;
+
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+
+SceneDocument defaultViewScene() {
+    SceneDocument scene;
+    scene.frames = FrameSettings{kWidth, kHeight, 1.0, 24.0, 0, 0};
+    FilterEntry filter;
+    filter.module = VORLUX_MODULE_FILE;
+    scene.filters.push_back(filter);
+    return scene;
+}
+
+void PlainEscapeLoop(benchmark::State &state) {
+    vorlux::ViewGeometry view{-0.222, 0.8, 15.0, 0.0, 0.0};
+    vorlux::applyRenderSteps(view, kWidth, 1.0);
+    for (auto _ : state) {
+        long total = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            const double ci = (y - kHeight / 2) * view.stepY + view.centerY;
+            for (int x = 0; x < kWidth; ++x) total += vorlux::escapeCount((x - kWidth / 2) * view.stepX + view.centerX, ci);
+        }
+        benchmark::DoNotOptimize(total);
+    }
+}
+
+void ModuleFrame(benchmark::State &state) {
+    Host host;
+    LoadedScene scene(defaultViewScene(), "");
+    Renderer renderer(scene, kWidth, kHeight, 1.0, static_cast<int>(state.range(0)));
+    Frame frame;
+    std::atomic<bool> stop{false};
+    for (auto _ : state) renderer.render(0, 0.0, frame, stop);
+}
+
+class Quiet : public ProgressDisplay {
+public:
+    void update(const RenderProgress &, const std::filesystem::path &) override {}
+    void finish(const RenderProgress &) override {}
+};
+
+// The first dozen frames of the built-in scene, written as PNG files.
+void EndToEndRender(benchmark::State &state) {
+    const auto folder = std::filesystem::temp_directory_path() / "vorlux-render-bench";
+    std::filesystem::create_directories(folder);
+    Host host;
+    const SceneDocument document = defaultScene(VORLUX_MODULE_FILE);
+    LoadedScene scene(document, "");
+    RenderRequest request;
+    request.first = 0;
+    request.last = 11;
+    request.width = document.frames.width;
+    request.height = document.frames.height;
+    request.fps = document.frames.fps;
+    request.threads = 2;
+    request.folder = folder;
+    Quiet quiet;
+    std::atomic<bool> stop{false};
+    double outside = 0;
+    for (auto _ : state) {
+        RenderProgress progress;
+        runRender(scene, request, stop, quiet, progress);
+        outside = 1.0 - progress.pixelSeconds / progress.seconds;
+    }
+    state.counters["outside_pixels"] = outside;
+    std::filesystem::remove_all(folder);
+}
+
+BENCHMARK(PlainEscapeLoop)->Unit(benchmark::kMillisecond);
+BENCHMARK(ModuleFrame)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ModuleFrame)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(EndToEndRender)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    return runWithRatios(argc, argv,
+                         {{"ModuleFrame/1/real_time", "PlainEscapeLoop"},
+                          {"ModuleFrame/2/real_time", "ModuleFrame/1/real_time"}});
+}
