@@ -55,7 +55,7 @@ void PendingFile::commit() {
     committed_ = true;
 }
 
-void writeFileAtomically(const std::filesystem::path &file, const std::string &content) {
+void writeFileAtomically(const std::filesystem::path &file, std::string_view content) {
     PendingFile pending(file);
     if (std::fwrite(content.data(), 1, content.size(), pending.stream()) != content.size()) {
         throw writeError(file, std::strerror(errno));

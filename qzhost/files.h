@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace qzhost {
 
@@ -31,6 +32,6 @@ private:
     bool committed_ = false;
 };
 
-void writeFileAtomically(const std::filesystem::path &file, const std::string &content);
+void writeFileAtomically(const std::filesystem::path &file, std::string_view content);
 
 }  // namespace qzhost

@@ -1,48 +1,19 @@
 #include "qzhost/output/image_files.h"
 
-#include <png.h>
-
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfOutputFile.h>
 
-#include <csetjmp>
 #include <cstdint>
 #include <vector>
 
 #include "qzhost/error.h"
 #include "qzhost/files.h"
+#include "qzhost/output/png.h"
 
 namespace qzhost {
 namespace {
-
-// Fast zlib settings: frames are large and many, and a level above this buys
-// little on images of smooth colour bands.
-constexpr int kPngCompression = 2;
-
-// libpng reports errors by longjmp, so the rows are made before and nothing
-// with a destructor lives inside the jump's reach.
-bool encodePng(FILE *out, int width, int height, int bitDepth, png_bytepp rows) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!png) return false;
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, out);
-    png_set_compression_level(png, kPngCompression);
-    png_set_filter(png, 0, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, width, height, bitDepth, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    if (bitDepth == 16) png_set_swap(png);  // rows are in host order; PNG stores big-endian
-    png_write_image(png, rows);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
 
 template <typename Sample>
 std::vector<Sample> rgbSamples(const Frame &frame) {
@@ -56,16 +27,11 @@ std::vector<Sample> rgbSamples(const Frame &frame) {
 
 template <typename Sample>
 void writePng(const Frame &frame, const std::filesystem::path &file) {
-    std::vector<Sample> samples = rgbSamples<Sample>(frame);
-    std::vector<png_bytep> rows(frame.height);
-    for (int y = 0; y < frame.height; ++y) {
-        rows[y] = reinterpret_cast<png_bytep>(&samples[static_cast<size_t>(y) * frame.width * 3]);
-    }
-    PendingFile pending(file);
-    if (!encodePng(pending.stream(), frame.width, frame.height, 8 * sizeof(Sample), rows.data())) {
-        throw HostError("cannot write '" + file.string() + "': PNG encoding failed");
-    }
-    pending.commit();
+    const std::vector<Sample> samples = rgbSamples<Sample>(frame);
+    std::vector<const void *> rows(frame.height);
+    for (int y = 0; y < frame.height; ++y) rows[y] = &samples[static_cast<size_t>(y) * frame.width * 3];
+    const std::vector<unsigned char> png = encodePng(frame.width, frame.height, 8 * sizeof(Sample), rows);
+    writeFileAtomically(file, {reinterpret_cast<const char *>(png.data()), png.size()});
 }
 
 void writeExr(const Frame &frame, const std::filesystem::path &file) {
