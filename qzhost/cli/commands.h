@@ -9,5 +9,6 @@ namespace qzhost {
 void addDescribeCommand(CLI::App &app);
 void addSceneCommand(CLI::App &app);
 void addRenderCommand(CLI::App &app);
+void addPresetsCommand(CLI::App &app);
 
 }  // namespace qzhost

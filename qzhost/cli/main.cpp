@@ -14,6 +14,7 @@ int main(int argc, char **argv) {
     qzhost::addDescribeCommand(app);
     qzhost::addSceneCommand(app);
     qzhost::addRenderCommand(app);
+    qzhost::addPresetsCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {

@@ -119,6 +119,13 @@ std::vector<unsigned char> encodePng(int width, int height, int bitDepth, const 
     return bytes;
 }
 
+std::vector<unsigned char> encodeRgb8(int width, int height, const std::vector<unsigned char> &rgb,
+                                      const PngText &text) {
+    std::vector<const void *> rows(height);
+    for (int y = 0; y < height; ++y) rows[y] = &rgb[static_cast<size_t>(y) * width * 3];
+    return encodePng(width, height, 8, rows, text);
+}
+
 DecodedPng decodePng(const std::vector<unsigned char> &bytes) {
     if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) throw HostError("not a PNG image");
     Reader reader{bytes, 0};

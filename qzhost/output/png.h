@@ -14,6 +14,10 @@ using PngText = std::map<std::string, std::string>;
 std::vector<unsigned char> encodePng(int width, int height, int bitDepth, const std::vector<const void *> &rows,
                                      const PngText &text = {});
 
+// The same for packed 8-bit RGB.
+std::vector<unsigned char> encodeRgb8(int width, int height, const std::vector<unsigned char> &rgb,
+                                      const PngText &text = {});
+
 struct DecodedPng {
     int width = 0;
     int height = 0;

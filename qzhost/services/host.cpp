@@ -17,6 +17,14 @@ Host::Host() : installation_(registry_) {
     registry_.offer(HOST_CHANNEL_INFO, channels_.channelInfoTable());
     registry_.offer(HOST_PARAMS, params_.table());
     registry_.offer(HOST_SCENE_INFO, &sceneInfo_);
+    registry_.offer(HOST_IMAGE, images_.table());
+}
+
+void Host::openShelf(const std::filesystem::path &file) {
+    auto store = std::make_unique<PresetStore>(file);
+    shelf_ = std::make_unique<Shelf>(*store);
+    presetStore_ = std::move(store);
+    registry_.offer(HOST_SHELF, shelf_->table());
 }
 
 void Host::setFrameFormat(int width, int height, double pixelAspect) {

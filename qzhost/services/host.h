@@ -3,9 +3,14 @@
 // the lookup and the service tables carry no context of their own.
 #pragma once
 
+#include <filesystem>
+#include <memory>
+
 #include "qzhost/services/channels.h"
+#include "qzhost/services/images.h"
 #include "qzhost/services/params.h"
 #include "qzhost/services/registry.h"
+#include "qzhost/services/shelf.h"
 
 namespace qzhost {
 
@@ -22,6 +27,13 @@ public:
     ServiceRegistry &registry() { return registry_; }
     ChannelTree &channels() { return channels_; }
     ParamStore &params() { return params_; }
+    ImageStore &images() { return images_; }
+
+    // Offers the preset shelf over the presets in that file. Throws HostError
+    // when the file cannot serve as a shelf; the host then goes on without.
+    void openShelf(const std::filesystem::path &file);
+    // The shelf, or null when none is open.
+    Shelf *shelf() { return shelf_.get(); }
 
     // The time, in seconds, at which parameter edits take effect.
     double time() const { return time_; }
@@ -35,6 +47,9 @@ private:
     ServiceRegistry::Installation installation_;
     ChannelTree channels_;
     ParamStore params_;
+    ImageStore images_;
+    std::unique_ptr<PresetStore> presetStore_;
+    std::unique_ptr<Shelf> shelf_;
     SceneInfo sceneInfo_{};
     double time_ = 0.0;
 };

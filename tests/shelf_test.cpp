@@ -1,0 +1,196 @@
+// The preset shelf: its database, the portable preset file, and the shelf
+// service as a plug-in sees it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "qzhost/error.h"
+#include "qzhost/output/png.h"
+#include "qzhost/services/host.h"
+#include "qzhost/services/preset_file.h"
+
+using namespace qzhost;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path freshShelf(const char *name) {
+    const fs::path folder = fs::temp_directory_path() / "vorlux-shelf-test";
+    fs::create_directories(folder);
+    const fs::path file = folder / name;
+    fs::remove(file);
+    return file;
+}
+
+Preset samplePreset(const std::string &name = "") {
+    const std::vector<unsigned char> rgb(4 * 2 * 3, 200);
+    return Preset{0, "PixelFilterHandler", "Vorlux", name, "", {Json{{"channel", "Zoom"}, {"value", 3.0}}},
+                  encodeRgb8(4, 2, rgb)};
+}
+
+std::string errorOf(const std::function<void()> &action) {
+    try {
+        action();
+    } catch (const HostError &e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+}  // namespace
+
+TEST(PresetStore, PresetsSurviveARestart) {
+    const fs::path file = freshShelf("restart.sqlite");
+    {
+        PresetStore store(file);
+        EXPECT_EQ(store.add(samplePreset()), 1);
+        EXPECT_EQ(store.add(samplePreset("Spiral")), 2);
+        EXPECT_TRUE(store.rename(1, "Seahorse"));
+        EXPECT_FALSE(store.rename(7, "Nothing"));
+    }
+    PresetStore reopened(file);
+    const std::vector<Preset> presets = reopened.list();
+    ASSERT_EQ(presets.size(), 2u);
+    EXPECT_EQ(presets[0].name, "Seahorse");
+    EXPECT_EQ(presets[1].name, "Spiral");
+    EXPECT_EQ(presets[1].settings, samplePreset().settings);
+    EXPECT_EQ(presets[1].thumbnail, samplePreset().thumbnail);
+    EXPECT_TRUE(reopened.remove(1));
+    EXPECT_FALSE(reopened.get(1).has_value());
+}
+
+TEST(PresetStore, UnusableDatabasesAreReportedNotUsed) {
+    const fs::path junk = freshShelf("junk.sqlite");
+    std::ofstream(junk) << "these are not the bytes of a database";
+    EXPECT_EQ(errorOf([&] { PresetStore store(junk); }),
+              "shelf database '" + junk.string() + "': cannot be read: file is not a database");
+
+    const fs::path newer = freshShelf("newer.sqlite");
+    {
+        PresetStore store(newer);
+    }
+    sqlite3 *db;
+    sqlite3_open(newer.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA user_version = 9", nullptr, nullptr, nullptr);
+    EXPECT_EQ(errorOf([&] { PresetStore store(newer); }),
+              "shelf database '" + newer.string() + "' was made by a newer qzhost (schema 9)");
+
+    // Another program holding the database makes writes fail, not hang.
+    sqlite3_exec(db, "PRAGMA user_version = 1", nullptr, nullptr, nullptr);
+    PresetStore store(newer);
+    sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    EXPECT_EQ(errorOf([&] { store.add(samplePreset()); }),
+              "shelf database '" + newer.string() + "': cannot add a preset: it is locked by another program");
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(store.add(samplePreset()), 1);
+}
+
+TEST(PresetStore, KillingAWriterLosesNothingStoredBeforeIt) {
+    const fs::path file = freshShelf("killed.sqlite");
+    { PresetStore create(file); }
+    int reported[2];
+    ASSERT_EQ(pipe(reported), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        PresetStore store(file);
+        for (;;) {
+            const int64_t id = store.add(samplePreset());
+            if (write(reported[1], &id, sizeof id) != sizeof id) _exit(1);
+        }
+    }
+    close(reported[1]);
+    int64_t lastStored = 0;
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(read(reported[0], &lastStored, sizeof lastStored), sizeof lastStored);
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    close(reported[0]);
+
+    PresetStore store(file);
+    const std::vector<Preset> presets = store.list();
+    ASSERT_GE(presets.size(), static_cast<size_t>(lastStored));
+    for (int64_t id = 1; id <= lastStored; ++id) {
+        const auto preset = store.get(id);
+        ASSERT_TRUE(preset.has_value()) << id;
+        EXPECT_EQ(preset->thumbnail, samplePreset().thumbnail) << id;
+    }
+}
+
+TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
+    Preset original = samplePreset("Spiral");
+    original.created = "2026-12-08T15:00:00Z";
+    const std::vector<unsigned char> file = presetFileOf(original);
+    Preset back = presetFromFile(file, "spiral.png");
+    back.id = original.id;
+    EXPECT_EQ(back.name, original.name);
+    EXPECT_EQ(back.created, original.created);
+    EXPECT_EQ(back.settings, original.settings);
+    EXPECT_EQ(decodePng(back.thumbnail).rgb, decodePng(original.thumbnail).rgb);
+
+    const auto withSettings = [&](const std::string &json) {
+        const DecodedPng image = decodePng(original.thumbnail);
+        return encodeRgb8(image.width, image.height, image.rgb, {{"qzhost-preset", json}});
+    };
+    const std::pair<std::vector<unsigned char>, std::string> broken[] = {
+        {{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0}, "p: not a PNG image"},
+        {std::vector<unsigned char>(file.begin(), file.begin() + file.size() / 2), "p: the PNG data is damaged or too large"},
+        {original.thumbnail, "p: the image carries no preset"},
+        {withSettings("{\"format\": "), "p: the preset's settings are not valid JSON"},
+        {withSettings(R"({"format": "qzhost-preset", "version": 2})"), "p: not a preset of version 1"},
+        {withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "B", "name": "n",
+                         "created": "", "settings": [3]})"),
+         "p: a block of the preset's settings is not an object"},
+    };
+    for (const auto &[bytes, message] : broken) EXPECT_EQ(errorOf([&] { presetFromFile(bytes, "p"); }), message);
+}
+
+namespace {
+
+int loads = 0;
+void countLoad(void *, const LoadState *state) { loads += static_cast<int>(state->blocks->size()); }
+const char *saveOneBlock(void *, const SaveState *state) {
+    const_cast<SaveState *>(state)->blocks.push_back(Json{{"channel", "Zoom"}, {"value", 7.0}});
+    return nullptr;
+}
+int answer(void *, void *) { return 1; }
+
+}  // namespace
+
+TEST(ShelfService, AddStoresWhatTheSaveCallbackWritesAndApplyLoadsIt) {
+    Host host;
+    host.openShelf(freshShelf("service.sqlite"));
+    const auto *shelf = static_cast<const ShelfService *>(host.registry().find(HOST_SHELF));
+    const auto *images = static_cast<const ImageService *>(host.registry().find(HOST_IMAGE));
+    void *client = shelf->subscribe("PixelFilterHandler", "Vorlux", nullptr, 2, answer, countLoad, saveOneBlock);
+    EXPECT_EQ(shelf->isOpen(client), 0);
+    shelf->open(client);
+    EXPECT_EQ(shelf->isOpen(client), 1);
+
+    void *image = images->create(2, 2, 4);
+    const float red[3] = {1, 0, 0};
+    images->setPixel(image, 1, 1, red);
+    images->setPixel(image, 5, 5, red);  // outside: ignored
+    shelf->addPreset(client, image, nullptr);
+    images->destroy(image);
+    EXPECT_EQ(host.images().liveCount(), 0u);
+
+    const std::vector<Preset> presets = host.shelf()->presetsFor(*host.shelf()->clients().front());
+    ASSERT_EQ(presets.size(), 1u);
+    EXPECT_EQ(presets[0].name, "Preset 1");
+    EXPECT_EQ(presets[0].settings, (std::vector<Json>{{{"channel", "Zoom"}, {"value", 7.0}}}));
+    const DecodedPng thumbnail = decodePng(presets[0].thumbnail);
+    EXPECT_EQ(std::vector<unsigned char>(thumbnail.rgb.end() - 3, thumbnail.rgb.end()),
+              (std::vector<unsigned char>{255, 0, 0}));
+
+    host.shelf()->apply(presets[0].id, *host.shelf()->clients().front());
+    EXPECT_EQ(loads, 1);
+    shelf->unsubscribe(client);
+    EXPECT_TRUE(host.shelf()->clients().empty());
+    EXPECT_EQ(shelf->isOpen(client), 0) << "a released client is unknown";
+}
