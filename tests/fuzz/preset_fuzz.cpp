@@ -1,0 +1,16 @@
+// Preset files are imported from anywhere: any bytes must end in a preset or
+// a HostError.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "qzhost/error.h"
+#include "qzhost/services/preset_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    try {
+        qzhost::presetFromFile(std::vector<unsigned char>(data, data + size), "fuzz.png");
+    } catch (const qzhost::HostError &) {
+    }
+    return 0;
+}
