@@ -24,7 +24,8 @@ double number(const Json &value, const std::string &channel, const std::string &
 
 void onlyFields(const Json &object, std::initializer_list<const char *> allowed, const std::string &channel,
                 const std::string &where) {
-    for (const auto &[name, value] : object.items()) {
+    for (const auto &item : object.items()) {
+        const std::string &name = item.key();
         if (std::find_if(allowed.begin(), allowed.end(), [&](const char *a) { return name == a; }) == allowed.end()) {
             fail(channel, where + "unknown field '" + name + "'");
         }
