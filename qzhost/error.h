@@ -5,9 +5,10 @@
 
 namespace qzhost {
 
-// Exit codes: 1 when a module reports a failure of its own, 2 for bad input
-// (files, options, modules that are not what they claim to be).
-inline constexpr int kExitModuleFailure = 1;
+// Exit codes: 1 when the work fails (a module reports a failure of its own,
+// or output cannot be written), 2 for bad input (files, options, modules that
+// are not what they claim to be).
+inline constexpr int kExitFailed = 1;
 inline constexpr int kExitBadInput = 2;
 
 // A failure that reaches the user as one line and an exit code.

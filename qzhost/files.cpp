@@ -12,7 +12,7 @@ namespace qzhost {
 namespace {
 
 HostError writeError(const std::filesystem::path &file, const std::string &why) {
-    return HostError("cannot write '" + file.string() + "': " + why);
+    return HostError("cannot write '" + file.string() + "': " + why, kExitFailed);
 }
 
 }  // namespace

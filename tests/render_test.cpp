@@ -199,7 +199,7 @@ TEST_F(Rendering, MissingSceneInfoFailsBeforeAnyFrame) {
         runRender(scene, request, stop_, silent_, progress_);
         FAIL() << "render started without scene info";
     } catch (const HostError &e) {
-        EXPECT_EQ(e.exitCode(), kExitModuleFailure);
+        EXPECT_EQ(e.exitCode(), kExitFailed);
         EXPECT_EQ(std::string(e.what()), "filter 1 (Vorlux): Couldn't get image dimensions.");
     }
     EXPECT_TRUE(fs::is_empty(request.folder));

@@ -8,9 +8,10 @@ int main(int argc, char **argv) {
     CLI::App app{"qzhost: a host for pixel-filter modules. It loads module files, renders scenes through\n"
                  "their filters and shows their panels. Run 'qzhost COMMAND --help' for a command's options."};
     app.require_subcommand(1);
-    // A reader that goes away (ffmpeg, a closed pipe) is reported as a failed
-    // write rather than killing the host.
+    // A reader that goes away (ffmpeg, a closed pipe) or a file size limit is
+    // reported as a failed write rather than killing the host.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     qzhost::addDescribeCommand(app);
     qzhost::addSceneCommand(app);
     qzhost::addRenderCommand(app);

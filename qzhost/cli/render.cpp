@@ -18,15 +18,19 @@
 namespace qzhost {
 namespace {
 
-constexpr int kExitInterrupted = 130;
 constexpr int kMaxThreads = 1024;
 
 std::atomic<bool> stopRequested{false};
+std::atomic<int> stopSignal{0};
 
-void requestStop(int) { stopRequested = true; }
+void requestStop(int signal) {
+    stopSignal = signal;
+    stopRequested = true;
+}
 
 // Ctrl-C and termination finish the frame being written, drop the one being
-// rendered, and leave the folder ready for --skip-existing.
+// rendered, and leave the folder ready for --skip-existing. A signal that was
+// ignored when qzhost started (as for a background job of a shell) stays so.
 class StopOnSignals {
 public:
     StopOnSignals() {
@@ -34,6 +38,7 @@ public:
         action.sa_handler = requestStop;
         sigaction(SIGINT, &action, &previousInt_);
         sigaction(SIGTERM, &action, &previousTerm_);
+        if (previousInt_.sa_handler == SIG_IGN) sigaction(SIGINT, &previousInt_, nullptr);
     }
     ~StopOnSignals() {
         sigaction(SIGINT, &previousInt_, nullptr);
@@ -109,7 +114,11 @@ RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &fra
     std::error_code error;
     std::filesystem::create_directories(request.folder, error);
     if (error) throw HostError("cannot make output folder '" + options.output + "': " + error.message());
-    PendingFile probe(request.folder / "probe");  // throws when the folder takes no files
+    try {
+        PendingFile probe(request.folder / "probe");
+    } catch (const HostError &e) {
+        throw HostError(std::string("output folder: ") + e.what());
+    }
     return request;
 }
 
@@ -133,7 +142,7 @@ void render(const RenderOptions &options) {
     if (!finished) {
         throw HostError("interrupted: " + std::to_string(written) + " frames written to " + request.folder.string() +
                             "/; run again with --skip-existing to resume",
-                        kExitInterrupted);
+                        128 + stopSignal.load());
     }
     if (!options.quiet) {
         std::cout << written << " frames written to " << request.folder.string() << "/ ("

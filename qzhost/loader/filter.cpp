@@ -27,7 +27,7 @@ HostedFilter::HostedFilter(const FilterServer &server) : server_(server) {
     instance_ = server.instanceOps().create(server.instanceOps().priv, nullptr, &error);
     if (!instance_) {
         throw HostError("filter '" + server.name() + "' could not create an instance" +
-                        (error ? std::string(": ") + error : std::string()), kExitModuleFailure);
+                        (error ? std::string(": ") + error : std::string()), kExitFailed);
     }
 }
 
@@ -38,7 +38,7 @@ std::string HostedFilter::describe() const { return server_.instanceOps().descri
 std::vector<Json> HostedFilter::save() const {
     SaveState state;
     if (const char *error = server_.instanceOps().save(instance_, &state)) {
-        throw HostError("filter '" + server_.name() + "' could not save: " + error, kExitModuleFailure);
+        throw HostError("filter '" + server_.name() + "' could not save: " + error, kExitFailed);
     }
     return std::move(state.blocks);
 }

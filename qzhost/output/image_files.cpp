@@ -52,7 +52,7 @@ void writeExr(const Frame &frame, const std::filesystem::path &file) {
         out.setFrameBuffer(buffer);
         out.writePixels(frame.height);
     } catch (const std::exception &e) {
-        throw HostError("cannot write '" + file.string() + "': " + e.what());
+        throw HostError("cannot write '" + file.string() + "': " + e.what(), kExitFailed);
     }
     pending.commit();
 }

@@ -104,7 +104,8 @@ void VideoPipe::finish() {
 void VideoPipe::fail(const std::string &why) {
     stop();
     const std::string said = lastLineOf(log_);
-    throw HostError("cannot write video '" + file_.string() + "': " + why + (said.empty() ? "" : " (" + said + ")"));
+    throw HostError("cannot write video '" + file_.string() + "': " + why + (said.empty() ? "" : " (" + said + ")"),
+                    kExitFailed);
 }
 
 void VideoPipe::stop() {

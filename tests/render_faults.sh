@@ -1,0 +1,41 @@
+#!/bin/bash
+# qzhost render under faults: an unwritable folder, a full disk, and Ctrl-C.
+# Each leaves only whole frames, says so on one line, and exits with its code.
+set -u -m
+qzhost=$1
+failed=0
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*"; failed=1; }
+no_partial_files() {
+    if ls -A "$1" | grep -q '^\.'; then fail "temporary files left in $1: $(ls -A "$1")"; fi
+}
+
+# A file where the output folder should be.
+touch "$tmp/taken"
+"$qzhost" render --frames 0 --size 64x36 -o "$tmp/taken/frames" 2>"$tmp/err"
+[ $? = 2 ] && grep -q "cannot make output folder" "$tmp/err" || fail "unwritable folder: $(cat "$tmp/err")"
+
+# A disk that fills up: files may grow to 8 KiB only, and frames are larger.
+(ulimit -f 16; "$qzhost" render --frames 0-2 --size 320x180 -o "$tmp/full" -q 2>"$tmp/err")
+code=$?
+[ $code = 1 ] && grep -q "cannot write '.*frame-0000.png'" "$tmp/err" || fail "full disk gave $code: $(cat "$tmp/err")"
+no_partial_files "$tmp/full"
+[ -z "$(ls "$tmp/full")" ] || fail "full disk left frames: $(ls "$tmp/full")"
+
+# Ctrl-C once a few frames are done, then resume.
+"$qzhost" render --frames 0-40 --size 480x270 --threads 1 -o "$tmp/stopped" -q 2>"$tmp/err" &
+pid=$!
+for _ in $(seq 200); do [ -e "$tmp/stopped/frame-0002.png" ] && break; sleep 0.05; done
+kill -INT $pid
+wait $pid
+code=$?
+[ $code = 130 ] && grep -q "interrupted: .* frames written .*--skip-existing" "$tmp/err" || fail "Ctrl-C gave $code: $(cat "$tmp/err")"
+no_partial_files "$tmp/stopped"
+kept=$(ls "$tmp/stopped" | wc -l)
+[ "$kept" -ge 3 ] && [ "$kept" -lt 41 ] || fail "Ctrl-C kept $kept frames"
+"$qzhost" render --frames 0-40 --size 480x270 -o "$tmp/stopped" --skip-existing 2>"$tmp/err" >"$tmp/out" ||
+    fail "resume failed: $(cat "$tmp/err")"
+grep -q "$kept already there" "$tmp/out" || fail "resume did not keep the $kept frames: $(cat "$tmp/out")"
+[ "$(ls "$tmp/stopped" | wc -l)" = 41 ] || fail "resume left $(ls "$tmp/stopped" | wc -l) frames"
+exit $failed
