@@ -16,6 +16,7 @@ Host::Host() : installation_(registry_) {
     registry_.offer(HOST_ENVELOPES, channels_.envelopeTable());
     registry_.offer(HOST_CHANNEL_INFO, channels_.channelInfoTable());
     registry_.offer(HOST_PARAMS, params_.table());
+    registry_.offer(HOST_PANEL, panels_.table());
 }
 
 Host::~Host() { running = nullptr; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "qzhost/services/channels.h"
+#include "qzhost/services/panel.h"
 #include "qzhost/services/params.h"
 #include "qzhost/services/registry.h"
 
@@ -22,6 +23,7 @@ public:
     ServiceRegistry &registry() { return registry_; }
     ChannelTree &channels() { return channels_; }
     ParamStore &params() { return params_; }
+    PanelStore &panels() { return panels_; }
 
     // The time, in seconds, at which parameter edits take effect.
     double time() const { return time_; }
@@ -32,6 +34,7 @@ private:
     ServiceRegistry::Installation installation_;
     ChannelTree channels_;
     ParamStore params_;
+    PanelStore panels_;
     double time_ = 0.0;
 };
 
