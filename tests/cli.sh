@@ -43,4 +43,11 @@ JSON
 expect 0 'filter 1: Vorlux  (-0.222, 0.8)  15' scene show "$tmp/scene.json"
 sed 's/"fps": 24/"fps": 0/' "$tmp/scene.json" >"$tmp/bad.json"
 expect 2 'bad.json:1:58: frames.fps must be above 0, not 0' scene show "$tmp/bad.json"
+
+expect 0 'scene-out' panel --help
+expect 2 'preview must be WIDTHxHEIGHT with sides 1 to 1024' panel --preview 2000x10 "$tmp/scene.json"
+expect 2 'port' panel --port 70000
+expect 2 'no such file\|cannot' panel "$tmp/missing.json"
+sed 's/"filters": \[.*\]}/"filters": []}/' "$tmp/scene.json" >"$tmp/empty.json"
+expect 2 'no filter whose panel to show' panel "$tmp/empty.json"
 exit $failed

@@ -8,5 +8,6 @@ namespace qzhost {
 
 void addDescribeCommand(CLI::App &app);
 void addSceneCommand(CLI::App &app);
+void addPanelCommand(CLI::App &app);
 
 }  // namespace qzhost

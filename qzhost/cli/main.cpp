@@ -9,6 +9,7 @@ int main(int argc, char **argv) {
     app.require_subcommand(1);
     qzhost::addDescribeCommand(app);
     qzhost::addSceneCommand(app);
+    qzhost::addPanelCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
