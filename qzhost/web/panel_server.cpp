@@ -61,6 +61,9 @@ httplib::Server::Handler answer(Action action) {
 
 PanelServer::PanelServer(PanelSession &session) : session_(session), server_(std::make_unique<httplib::Server>()) {
     server_->set_payload_max_length(kMaxRequestBody);
+    // Stopping waits for each worker, and a worker on an idle connection
+    // waits out this timeout first.
+    server_->set_keep_alive_timeout(1);
     server_->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
         const bool ownHost = isOwnHost(request.get_header_value("Host"), port_);
         const bool ownOrigin = request.method != "POST" || !request.has_header("Origin") ||
