@@ -75,10 +75,13 @@ TEST_F(Session, DescribesControlsInTheGroupsOrderWithValuesAndGuides) {
 
 TEST_F(Session, AnEditOutsideTheGuideIsKeptRedrawnAndSaved) {
     const Raster before = session_.drawPreview();
+    EXPECT_FALSE(session_.unsaved());
     EXPECT_TRUE(redraws(session_.setValue(kZoom, 100000.0)));
+    EXPECT_TRUE(session_.unsaved());
     EXPECT_EQ(valueOf(kZoom), 100000.0);
     EXPECT_NE(session_.drawPreview().rgb, before.rgb);
     EXPECT_EQ(session_.save(), saved_);
+    EXPECT_FALSE(session_.unsaved());
     EXPECT_EQ(readSceneFile(saved_).filters.at(0).state->at(2)["value"], 100000.0);
 }
 

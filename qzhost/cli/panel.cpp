@@ -77,6 +77,7 @@ void runPanel(const PanelOptions &options) {
     std::cout << "Panel of " << scene.filter(0).describe() << " at http://127.0.0.1:" << port << "/\n"
               << "\"Save scene\" writes " << saveTo.string() << ". Press Ctrl-C to stop." << std::endl;
     serveUntilSignalled(server);
+    if (session.unsaved()) std::cerr << "qzhost: the changes since the last save were not saved\n";
     std::cout << "Panel closed." << std::endl;
 }
 

@@ -101,8 +101,9 @@ Raster PanelSession::drawPreview() {
 template <typename Call>
 Json PanelSession::redrawAfter(Call call) {
     const unsigned before = panel_.refreshes;
-    const bool changed = call();
-    return Json{{"redraw", changed || panel_.refreshes != before}};
+    const bool redraw = call() || panel_.refreshes != before;
+    unsaved_ = unsaved_ || redraw;
+    return Json{{"redraw", redraw}};
 }
 
 Json PanelSession::setValue(unsigned long id, double value) {
@@ -112,6 +113,7 @@ Json PanelSession::setValue(unsigned long id, double value) {
     double values[3] = {value, 0.0, 0.0};
     return redrawAfter([&] {
         Host::current().params().table()->setValue(handle, values);
+        unsaved_ = true;
         return panel_.set && panel_.set(panel_.instance, id, values) == kPanelValueChanged;
     });
 }
@@ -147,7 +149,13 @@ Json PanelSession::pressButton(unsigned long id) {
 std::filesystem::path PanelSession::save() {
     std::lock_guard lock(mutex_);
     scene_.save(saveTo_);
+    unsaved_ = false;
     return saveTo_;
+}
+
+bool PanelSession::unsaved() {
+    std::lock_guard lock(mutex_);
+    return unsaved_;
 }
 
 }  // namespace qzhost

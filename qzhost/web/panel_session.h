@@ -48,6 +48,9 @@ public:
 
     // Writes the scene file, whole or not at all; returns where it went.
     std::filesystem::path save();
+    // Whether a value has changed, or the module asked for a redraw, since
+    // the last save.
+    bool unsaved();
 
 private:
     std::vector<const Control *> layout() const;
@@ -65,6 +68,7 @@ private:
     OpenPanel open_;
     Panel &panel_;
     const Control *preview_ = nullptr;
+    bool unsaved_ = false;
 };
 
 }  // namespace qzhost
