@@ -64,6 +64,13 @@ PanelServer::PanelServer(PanelSession &session) : session_(session), server_(std
     // Stopping waits for each worker, and a worker on an idle connection
     // waits out this timeout first.
     server_->set_keep_alive_timeout(1);
+    // Only SO_REUSEADDR, for a quick restart: httplib would also set
+    // SO_REUSEPORT, with which a second panel on the same port is accepted
+    // and the two share its requests at random.
+    server_->set_socket_options([](int socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server_->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
         const bool ownHost = isOwnHost(request.get_header_value("Host"), port_);
         const bool ownOrigin = request.method != "POST" || !request.has_header("Origin") ||
@@ -119,7 +126,10 @@ void PanelServer::addRoutes() {
 int PanelServer::bind(int port) {
     const bool bound = port == 0 ? (port = server_->bind_to_any_port(kLocalAddress)) > 0
                                  : server_->bind_to_port(kLocalAddress, port);
-    if (!bound) throw HostError("cannot listen on " + std::string(kLocalAddress) + ":" + std::to_string(port));
+    if (!bound) {
+        throw HostError("cannot listen on " + std::string(kLocalAddress) + ":" + std::to_string(port) +
+                        " (is the port in use? --port 0 picks a free one)");
+    }
     port_ = port;
     return port_;
 }

@@ -2,7 +2,7 @@
 // scene of its own, then the preview, clicks, a box, an edit and a save as a
 // user makes them. Leaves a screenshot in the work folder.
 // Usage: node panel.test.mjs QZHOST MODULE WORK_FOLDER
-import { spawn } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -168,6 +168,12 @@ try {
     const port = new URL(address).port;
     assert.equal(await rawRequest(address, 'GET', { Host: `evil.example:${port}` }), 403);
     assert.equal(await rawRequest(address, 'POST', { Origin: 'http://evil.example' }), 403);
+  });
+
+  await check('a second panel on the same port is refused, not let to share it', async () => {
+    const second = spawnSync(qzhost, ['panel', scene, '--port', new URL(address).port], { encoding: 'utf8' });
+    assert.equal(second.status, 2);
+    assert.match(second.stderr, /^qzhost: cannot listen on 127\.0\.0\.1:\d+/);
   });
 } finally {
   await browser.close();
