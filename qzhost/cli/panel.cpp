@@ -41,6 +41,13 @@ std::filesystem::path freshScenePath() {
     return path;
 }
 
+// Where "Save scene" writes: the --scene-out file, else the scene file.
+std::filesystem::path saveTarget(const PanelOptions &options) {
+    if (!options.sceneOut.empty()) return std::filesystem::absolute(options.sceneOut);
+    if (!options.scene.empty()) return std::filesystem::absolute(options.scene);
+    return freshScenePath();
+}
+
 // Serves until Ctrl-C or SIGTERM. The signals are taken by a thread of our
 // own, so the server stops through its ordinary stop() and not from inside
 // a signal handler.
@@ -68,9 +75,7 @@ void runPanel(const PanelOptions &options) {
     LoadedScene scene(fromFile ? readSceneFile(options.scene) : newFilterScene(),
                       fromFile ? std::filesystem::path(options.scene) : std::filesystem::path());
     if (scene.size() == 0) throw HostError(options.scene + ": the scene has no filter whose panel to show");
-    const std::filesystem::path saveTo = !options.sceneOut.empty() ? std::filesystem::path(options.sceneOut)
-                                         : fromFile                ? std::filesystem::path(options.scene)
-                                                                   : freshScenePath();
+    const std::filesystem::path saveTo = saveTarget(options);
     PanelSession session(scene, saveTo, preview);
     PanelServer server(session);
     const int port = server.bind(options.port);

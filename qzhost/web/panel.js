@@ -44,6 +44,7 @@ function guideText(control) {
 
 function showValue(input, value) {
   input.value = String(value);
+  input.dataset.value = String(value);
   const below = input.min !== '' && value < Number(input.min);
   const above = input.max !== '' && value > Number(input.max);
   input.classList.toggle('outside', below || above);
@@ -68,7 +69,8 @@ function valueControl(control) {
   input.addEventListener('change', async () => {
     const value = Number(input.value);
     if (input.value.trim() === '' || !Number.isFinite(value)) {
-      say(`${control.label} needs a number.`, true);
+      say(`${control.label} needs a number; it stays ${input.dataset.value}.`, true);
+      showValue(input, Number(input.dataset.value));
       return;
     }
     try {
