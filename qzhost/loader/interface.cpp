@@ -5,7 +5,7 @@
 
 namespace qzhost {
 
-OpenPanel::OpenPanel(const HostedFilter &filter) : filter_(filter) {
+OpenPanel::OpenPanel(const HostedFilter &filter) {
     const FilterServer &server = filter.server();
     const ServerEntry &entry = server.module().server(HOST_INTERFACE_CLASS, server.name());
     InterfaceRecord record{filter.instance(), nullptr, nullptr, nullptr};

@@ -19,10 +19,8 @@ public:
 
     void *handle() const { return handle_; }
     Panel &panel() const;
-    const HostedFilter &filter() const { return filter_; }
 
 private:
-    const HostedFilter &filter_;
     void *handle_ = nullptr;
 };
 
