@@ -1,5 +1,6 @@
 #include "qzhost/web/panel_session.h"
 
+#include <charconv>
 #include <cmath>
 #include <set>
 
@@ -15,9 +16,13 @@ constexpr const char *kValueType = "float-env";
 
 PreviewSize parsePreviewSize(const std::string &text) {
     PreviewSize size;
-    char x = 0, rest = 0;
-    const bool parsed = std::sscanf(text.c_str(), "%d%c%d%c", &size.width, &x, &size.height, &rest) == 3 &&
-                        (x == 'x' || x == 'X');
+    const char *end = text.data() + text.size();
+    const auto [afterWidth, widthError] = std::from_chars(text.data(), end, size.width);
+    bool parsed = widthError == std::errc() && afterWidth != end && (*afterWidth == 'x' || *afterWidth == 'X');
+    if (parsed) {
+        const auto [afterHeight, heightError] = std::from_chars(afterWidth + 1, end, size.height);
+        parsed = heightError == std::errc() && afterHeight == end;
+    }
     if (!parsed || size.width < 1 || size.height < 1 || size.width > kMaxPreviewSide ||
         size.height > kMaxPreviewSide) {
         throw HostError("--preview must be WIDTHxHEIGHT with sides 1 to " + std::to_string(kMaxPreviewSide) +
