@@ -10,5 +10,6 @@ void addDescribeCommand(CLI::App &app);
 void addSceneCommand(CLI::App &app);
 void addRenderCommand(CLI::App &app);
 void addPresetsCommand(CLI::App &app);
+void addPanelCommand(CLI::App &app);
 
 }  // namespace qzhost

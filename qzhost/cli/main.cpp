@@ -16,6 +16,7 @@ int main(int argc, char **argv) {
     qzhost::addSceneCommand(app);
     qzhost::addRenderCommand(app);
     qzhost::addPresetsCommand(app);
+    qzhost::addPanelCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {

@@ -18,6 +18,7 @@ Host::Host() : installation_(registry_) {
     registry_.offer(HOST_PARAMS, params_.table());
     registry_.offer(HOST_SCENE_INFO, &sceneInfo_);
     registry_.offer(HOST_IMAGE, images_.table());
+    registry_.offer(HOST_PANEL, panels_.table());
 }
 
 void Host::openShelf(const std::filesystem::path &file) {

@@ -8,6 +8,7 @@
 
 #include "qzhost/services/channels.h"
 #include "qzhost/services/images.h"
+#include "qzhost/services/panel.h"
 #include "qzhost/services/params.h"
 #include "qzhost/services/registry.h"
 #include "qzhost/services/shelf.h"
@@ -34,6 +35,7 @@ public:
     void openShelf(const std::filesystem::path &file);
     // The shelf, or null when none is open.
     Shelf *shelf() { return shelf_.get(); }
+    PanelStore &panels() { return panels_; }
 
     // The time, in seconds, at which parameter edits take effect.
     double time() const { return time_; }
@@ -51,6 +53,7 @@ private:
     std::unique_ptr<PresetStore> presetStore_;
     std::unique_ptr<Shelf> shelf_;
     SceneInfo sceneInfo_{};
+    PanelStore panels_;
     double time_ = 0.0;
 };
 

@@ -1,0 +1,141 @@
+#include "qzhost/web/panel_server.h"
+
+#include <httplib.h>
+
+#include <utility>
+
+#include "qzhost/error.h"
+#include "qzhost/web/assets.h"
+#include "qzhost/web/request_guard.h"
+
+namespace qzhost {
+namespace {
+
+constexpr const char *kLocalAddress = "127.0.0.1";
+constexpr const char *kJsonType = "application/json";
+
+// The page loads nothing from elsewhere and may not be framed by other sites.
+constexpr const char *kContentPolicy = "default-src 'self'; frame-ancestors 'none'";
+
+void sendJson(httplib::Response &response, const Json &body, int status = 200) {
+    response.status = status;
+    response.set_content(body.dump(), kJsonType);
+}
+
+Json requestObject(const httplib::Request &request) {
+    Json body = Json::parse(request.body, nullptr, false);
+    if (!body.is_object()) throw BadRequest("the request body must be a JSON object");
+    return body;
+}
+
+template <typename Number>
+Number field(const Json &body, const char *name) {
+    const auto found = body.find(name);
+    const bool fits = found != body.end() && (std::is_floating_point_v<Number> ? found->is_number()
+                                                                                : found->is_number_integer());
+    if (!fits) throw BadRequest(std::string("the request needs a number '") + name + "'");
+    if constexpr (std::is_integral_v<Number>) {
+        if (!std::in_range<Number>(found->template get<long long>())) {
+            throw BadRequest(std::string("'") + name + "' is out of range");
+        }
+    }
+    return found->template get<Number>();
+}
+
+// Answers a request through the session; what the session refuses becomes
+// a 400, a failed save a 500, each with its message.
+template <typename Action>
+httplib::Server::Handler answer(Action action) {
+    return [action](const httplib::Request &request, httplib::Response &response) {
+        try {
+            action(request, response);
+        } catch (const BadRequest &e) {
+            sendJson(response, {{"error", e.what()}}, 400);
+        } catch (const std::exception &e) {
+            sendJson(response, {{"error", e.what()}}, 500);
+        }
+    };
+}
+
+}  // namespace
+
+PanelServer::PanelServer(PanelSession &session) : session_(session), server_(std::make_unique<httplib::Server>()) {
+    server_->set_payload_max_length(kMaxRequestBody);
+    // Stopping waits for each worker, and a worker on an idle connection
+    // waits out this timeout first.
+    server_->set_keep_alive_timeout(1);
+    // Only SO_REUSEADDR, for a quick restart: httplib would also set
+    // SO_REUSEPORT, with which a second panel on the same port is accepted
+    // and the two share its requests at random.
+    server_->set_socket_options([](int socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    server_->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
+        const bool ownHost = isOwnHost(request.get_header_value("Host"), port_);
+        const bool ownOrigin = request.method != "POST" || !request.has_header("Origin") ||
+                               isOwnOrigin(request.get_header_value("Origin"), port_);
+        if (ownHost && ownOrigin) return httplib::Server::HandlerResponse::Unhandled;
+        sendJson(response, {{"error", ownHost ? "cross-site request refused" : "unknown host name"}}, 403);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    addRoutes();
+}
+
+PanelServer::~PanelServer() = default;
+
+void PanelServer::addRoutes() {
+    const auto asset = [](std::string_view text, const char *type) {
+        return [text, type](const httplib::Request &, httplib::Response &response) {
+            response.set_header("Content-Security-Policy", kContentPolicy);
+            response.set_content(text.data(), text.size(), type);
+        };
+    };
+    server_->Get("/", asset(assets::page_html, "text/html; charset=utf-8"));
+    server_->Get("/panel.js", asset(assets::panel_js, "text/javascript; charset=utf-8"));
+    server_->Get("/panel.css", asset(assets::panel_css, "text/css; charset=utf-8"));
+
+    server_->Get("/api/panel", answer([this](const auto &, auto &response) { sendJson(response, session_.describe()); }));
+    // The preview travels as raw RGB rows; the page puts them on a canvas.
+    server_->Get("/api/preview", answer([this](const auto &, auto &response) {
+        const Raster raster = session_.drawPreview();
+        response.set_header("Cache-Control", "no-store");
+        response.set_header("X-Preview-Width", std::to_string(raster.width));
+        response.set_header("X-Preview-Height", std::to_string(raster.height));
+        response.set_content(reinterpret_cast<const char *>(raster.rgb.data()), raster.rgb.size(),
+                             "application/octet-stream");
+    }));
+    server_->Post("/api/value", answer([this](const auto &request, auto &response) {
+        const Json body = requestObject(request);
+        sendJson(response, session_.setValue(field<unsigned long>(body, "id"), field<double>(body, "value")));
+    }));
+    server_->Post("/api/zoom", answer([this](const auto &request, auto &response) {
+        const Json body = requestObject(request);
+        const int box[4] = {field<int>(body, "x0"), field<int>(body, "y0"), field<int>(body, "x1"),
+                            field<int>(body, "y1")};
+        sendJson(response, session_.previewGesture(field<int>(body, "x"), field<int>(body, "y"), box));
+    }));
+    server_->Post("/api/button", answer([this](const auto &request, auto &response) {
+        sendJson(response, session_.pressButton(field<unsigned long>(requestObject(request), "id")));
+    }));
+    server_->Post("/api/save", answer([this](const auto &, auto &response) {
+        sendJson(response, {{"path", session_.save().string()}});
+    }));
+}
+
+int PanelServer::bind(int port) {
+    const bool bound = port == 0 ? (port = server_->bind_to_any_port(kLocalAddress)) > 0
+                                 : server_->bind_to_port(kLocalAddress, port);
+    if (!bound) {
+        throw HostError("cannot listen on " + std::string(kLocalAddress) + ":" + std::to_string(port) +
+                        " (is the port in use? --port 0 picks a free one)");
+    }
+    port_ = port;
+    return port_;
+}
+
+void PanelServer::run() { server_->listen_after_bind(); }
+
+void PanelServer::stop() { server_->stop(); }
+
+}  // namespace qzhost

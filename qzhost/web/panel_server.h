@@ -1,0 +1,39 @@
+// The web page of a panel: an HTTP server on 127.0.0.1 that serves the page
+// and answers its requests through a PanelSession.
+#pragma once
+
+#include <memory>
+
+#include "qzhost/web/panel_session.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace qzhost {
+
+inline constexpr size_t kMaxRequestBody = 64 * 1024;
+
+class PanelServer {
+public:
+    explicit PanelServer(PanelSession &session);
+    ~PanelServer();
+    PanelServer(const PanelServer &) = delete;
+    PanelServer &operator=(const PanelServer &) = delete;
+
+    // Binds to 127.0.0.1 on the port, or on a free port when it is 0, and
+    // returns the port; throws HostError when that fails.
+    int bind(int port);
+    // Serves until stop() is called (from any thread).
+    void run();
+    void stop();
+
+private:
+    void addRoutes();
+
+    PanelSession &session_;
+    std::unique_ptr<httplib::Server> server_;
+    int port_ = 0;
+};
+
+}  // namespace qzhost

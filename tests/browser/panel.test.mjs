@@ -1,0 +1,191 @@
+// The panel page in headless Chromium: `qzhost panel` on a free port over a
+// scene of its own, then the preview, clicks, a box, an edit and a save as a
+// user makes them. Leaves a screenshot in the work folder.
+// Usage: node panel.test.mjs QZHOST MODULE WORK_FOLDER
+import { spawn, spawnSync } from 'node:child_process';
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import assert from 'node:assert/strict';
+
+const [qzhost, modulePath, work] = process.argv.slice(2);
+const { chromium } = createRequire(path.join(work, 'package.json'))('playwright-core');
+
+const CENTER_X = 0x8001, CENTER_Y = 0x8002, ZOOM = 0x8003;
+const WIDTH = 320, HEIGHT = 240;
+const started = Date.now();
+const failures = [];
+
+async function check(name, body) {
+  const at = Date.now();
+  try {
+    await body();
+    console.log(`ok   ${name} (${Date.now() - at} ms)`);
+  } catch (error) {
+    failures.push(name);
+    console.log(`FAIL ${name}\n${error.stack}`);
+  }
+}
+
+function startPanel(scene) {
+  const child = spawn(qzhost, ['panel', scene, '--port', '0', '--preview', `${WIDTH}x${HEIGHT}`]);
+  let output = '';
+  child.stderr.on('data', (data) => process.stderr.write(data));
+  const address = new Promise((resolve, reject) => {
+    child.stdout.on('data', (data) => {
+      output += data;
+      const found = output.match(/http:\/\/127\.0\.0\.1:(\d+)\//);
+      if (found) resolve(found[0]);
+    });
+    child.on('exit', (code) => reject(new Error(`qzhost panel exited with ${code}: ${output}`)));
+  });
+  const exited = new Promise((resolve) => child.on('exit', (code) => resolve({ code, output })));
+  return { child, address, exited };
+}
+
+// A raw request, so that the Host and Origin headers can be a foreign site's.
+function rawRequest(address, method, headers) {
+  const url = new URL(address);
+  return new Promise((resolve, reject) => {
+    const request = http.request({ host: url.hostname, port: url.port, path: '/api/save', method, headers },
+      (response) => { response.resume(); resolve(response.statusCode); });
+    request.on('error', reject);
+    request.end(method === 'POST' ? '{}' : undefined);
+  });
+}
+
+const temp = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlux-panel-'));
+const scene = path.join(temp, 'scene.json');
+fs.writeFileSync(scene, JSON.stringify({
+  frames: { width: 64, height: 48, pixelAspect: 1, fps: 24, first: 0, last: 0 },
+  filters: [{ module: path.resolve(modulePath), server: 'Vorlux' }],
+}));
+
+const panel = startPanel(scene);
+const address = await panel.address;
+// A fresh profile in the temporary folder; never a downloaded browser.
+const browser = await chromium.launchPersistentContext(path.join(temp, 'profile'), {
+  executablePath: '/usr/bin/chromium',
+  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  viewport: { width: 900, height: 700 },
+  deviceScaleFactor: 1,
+}).catch((error) => { panel.child.kill('SIGTERM'); throw error; });
+const page = browser.pages()[0] ?? await browser.newPage();
+
+const value = async (id) => Number(await page.inputValue(`#control-${id}`));
+const draws = async () => Number(await page.getAttribute('#preview', 'data-draws'));
+const settled = () => page.waitForFunction(() => document.body.dataset.pending === '0');
+const previewData = (x, y, w, h) => page.evaluate(([x, y, w, h]) =>
+  document.getElementById('preview').getContext('2d').getImageData(x, y, w, h).data, [x, y, w, h]);
+const pixelAt = async (x, y) => Object.values(await previewData(x, y, 1, 1)).slice(0, 3);
+// A checksum of the whole preview, computed in the page.
+const previewSum = () => page.evaluate(([w, h]) => {
+  const { data } = document.getElementById('preview').getContext('2d').getImageData(0, 0, w, h);
+  return data.reduce((sum, byte) => (sum * 31 + byte) % 2147483647, 7);
+}, [WIDTH, HEIGHT]);
+
+// Page coordinates of the middle of a preview pixel.
+async function onPreview(x, y) {
+  const origin = await page.evaluate(() => {
+    const canvas = document.getElementById('preview');
+    const box = canvas.getBoundingClientRect();
+    return { left: box.left + canvas.clientLeft, top: box.top + canvas.clientTop };
+  });
+  return { x: origin.left + x + 0.5, y: origin.top + y + 0.5 };
+}
+
+// Runs a gesture and waits until the preview has been drawn again.
+async function redrawnAfter(gesture) {
+  const before = await draws();
+  await gesture();
+  await page.waitForFunction((n) => Number(document.getElementById('preview').dataset.draws) > n, before);
+  await settled();
+}
+
+async function clickPreview(x, y) {
+  const at = await onPreview(x, y);
+  await redrawnAfter(() => page.mouse.click(at.x, at.y));
+}
+
+try {
+  await check('the page shows the title and a preview of the default view', async () => {
+    await page.goto(address);
+    await page.waitForFunction(() => Number(document.getElementById('preview')?.dataset.draws) > 0);
+    await settled();
+    assert.equal(await page.textContent('h1'), 'Vorlux');
+    // The centre pixel escapes after 279 iterations: colour (0.33333, 0, 0.185546875).
+    assert.deepEqual(await pixelAt(WIDTH >> 1, HEIGHT >> 1), [84, 0, 47]);
+    assert.deepEqual([await value(CENTER_X), await value(CENTER_Y), await value(ZOOM)], [-0.222, 0.8, 15]);
+  });
+
+  await check('a click at the exact centre keeps the centre', async () => {
+    await clickPreview(WIDTH >> 1, HEIGHT >> 1);
+    assert.deepEqual([await value(CENTER_X), await value(CENTER_Y)], [-0.222, 0.8]);
+  });
+
+  await check('a click one pixel right moves Center X by one step', async () => {
+    await clickPreview((WIDTH >> 1) + 1, HEIGHT >> 1);
+    assert.equal(await value(CENTER_X), -0.222 + 1 * (3.2 / 15 / WIDTH));
+    assert.equal(await value(CENTER_Y), 0.8);
+  });
+
+  await check('a dragged box zooms in by the preview width over the box width', async () => {
+    const from = await onPreview(120, 90);
+    const to = await onPreview(199, 149);  // 80 by 60 pixels: the width decides
+    await redrawnAfter(async () => {
+      await page.mouse.move(from.x, from.y);
+      await page.mouse.down();
+      await page.mouse.move(to.x, to.y, { steps: 8 });
+      await page.mouse.up();
+    });
+    const zoom = await value(ZOOM);
+    assert.ok(Math.abs(zoom - 15 * WIDTH / 80) < 1e-9, `zoom ${zoom}`);
+  });
+
+  await check('editing Zoom redraws the preview', async () => {
+    const before = await previewSum();
+    await redrawnAfter(async () => {
+      await page.fill(`#control-${ZOOM}`, '1000');
+      await page.press(`#control-${ZOOM}`, 'Enter');
+    });
+    assert.equal(await value(ZOOM), 1000);
+    assert.notEqual(await previewSum(), before);
+  });
+
+  await check('"Save scene" writes the values shown', async () => {
+    const shown = [await value(CENTER_X), await value(CENTER_Y), await value(ZOOM)];
+    await page.click('#save');
+    await page.waitForSelector('#status:has-text("Saved to")');
+    const state = JSON.parse(fs.readFileSync(scene, 'utf8')).filters[0].state;
+    assert.deepEqual(state.map((block) => block.value), shown);
+    await page.screenshot({ path: path.join(work, 'panel.png') });
+  });
+
+  await check('requests for another site\'s name or from another origin are refused', async () => {
+    const port = new URL(address).port;
+    assert.equal(await rawRequest(address, 'GET', { Host: `evil.example:${port}` }), 403);
+    assert.equal(await rawRequest(address, 'POST', { Origin: 'http://evil.example' }), 403);
+  });
+
+  await check('a second panel on the same port is refused, not let to share it', async () => {
+    const second = spawnSync(qzhost, ['panel', scene, '--port', new URL(address).port], { encoding: 'utf8' });
+    assert.equal(second.status, 2);
+    assert.match(second.stderr, /^qzhost: cannot listen on 127\.0\.0\.1:\d+/);
+  });
+} finally {
+  await browser.close();
+  panel.child.kill('SIGTERM');
+}
+
+await check('SIGTERM closes the panel and exits cleanly', async () => {
+  const { code, output } = await panel.exited;
+  assert.equal(code, 0);
+  assert.match(output, /Panel closed/);
+});
+
+fs.rmSync(temp, { recursive: true, force: true });
+console.log(`${failures.length ? 'FAILED' : 'passed'} in ${Date.now() - started} ms; screenshot ${path.join(work, 'panel.png')}`);
+process.exit(failures.length ? 1 : 0);

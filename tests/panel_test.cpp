@@ -1,0 +1,120 @@
+// The host's panel service: reading hint lists, drawing, and the panel the
+// module builds through it when its interface server is activated.
+#include <gtest/gtest.h>
+
+#include "qzhost/loader/interface.h"
+#include "qzhost/services/host.h"
+
+using namespace qzhost;
+
+namespace {
+
+constexpr unsigned long kPreview = 0x8004;
+
+void someButton(void *, int) {}
+
+TEST(HintList, UnknownTagsAreSkippedByTheirCounts) {
+    // The unknown hints carry words that look like known tags; only the
+    // counts in their own tags say where they end.
+    const intptr_t words[] = {
+        0x3D7F0002, kHintTitle, kHintStep,
+        0x3D7F0181, kHintMinimum, 7, kHintMaximum, 0,
+        kHintButton, 0x8006, reinterpret_cast<intptr_t>(someButton),
+        0x3D7F0080, 0,
+        kHintStep, 0x8003, -5,
+        0,
+    };
+    PanelHints hints;
+    EXPECT_TRUE(readHints(words, hints));
+    EXPECT_EQ(hints.unknownTags, (std::vector<intptr_t>{0x3D7F0002, 0x3D7F0181, 0x3D7F0080}));
+    EXPECT_TRUE(hints.title.empty());
+    EXPECT_TRUE(hints.guides.count(0x8003) && !hints.guides[0x8003].minimum);
+    EXPECT_EQ(hints.guides[0x8003].step, -5);
+    EXPECT_EQ(hints.buttons.at(0x8006), someButton);
+}
+
+TEST(HintList, AListWithoutItsEndIsCutAtTheCap) {
+    PanelHints hints;
+    std::vector<intptr_t> words(kMaxHintWords + 64, 0x3D7F0000);  // hints of no arguments, and no 0
+    EXPECT_FALSE(readHints(words.data(), hints));
+    EXPECT_EQ(hints.unknownTags.size(), kMaxHintWords);
+
+    // An id list that never ends, and fixed arguments that run past the cap.
+    std::vector<intptr_t> group(kMaxHintWords + 64, 0x8001);
+    group[0] = kHintGroup;
+    EXPECT_FALSE(readHints(group.data(), hints));
+    EXPECT_FALSE(hints.groups.count(0x8001));
+    std::vector<intptr_t> last(kMaxHintWords, 0x3D7F0000);
+    last.back() = kHintStep;
+    EXPECT_FALSE(readHints(last.data(), hints));
+}
+
+TEST(Drawing, PixelsOutsideTheRasterAreIgnored) {
+    Host host;
+    const DrawingTable &drawing = *host.panels().table()->drawing;
+    Raster raster(2, 2);
+    for (auto [x, y] : {std::pair{-1, 0}, {2, 0}, {0, -1}, {0, 2}}) drawing.drawPixel(&raster, 9, 9, 9, x, y);
+    EXPECT_EQ(raster.rgb, std::vector<uint8_t>(12, 0));
+    drawing.drawPixel(&raster, 1, 2, 3, 1, 1);
+    EXPECT_EQ(std::vector<uint8_t>(raster.rgb.begin() + 9, raster.rgb.end()), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+class ModulePanel : public ::testing::Test {
+protected:
+    Host host_;
+    LoadedModule module_{VORLUX_MODULE_FILE};
+    FilterServer server_{module_, "Vorlux"};
+    HostedFilter filter_{server_};
+};
+
+TEST_F(ModulePanel, EveryHintOfTheModuleIsUnderstood) {
+    OpenPanel open(filter_);
+    const Panel &panel = open.panel();
+    const PanelHints &hints = panel.hints;
+    EXPECT_TRUE(hints.unknownTags.empty());
+    EXPECT_EQ(hints.title, "Vorlux");
+    EXPECT_TRUE(hints.changeNotify && hints.destroyNotify);
+    EXPECT_EQ(hints.buttons.size(), 2u);
+    EXPECT_TRUE(hints.buttons.count(0x8006) && hints.buttons.count(0x8007));
+    EXPECT_TRUE(hints.previewDraw.count(kPreview));
+    EXPECT_EQ(hints.previewDrag.at(kPreview).mode, 2);
+    const std::vector<unsigned long> group{kPreview, 0x8001, 0x8002, 0x8003, 0x8006, 0x8007};
+    EXPECT_EQ(hints.groups.at(0x8005), group);
+    EXPECT_EQ(hints.previewLayout, std::vector<unsigned long>{kPreview});
+    EXPECT_EQ(hints.valueLayout, (std::vector<unsigned long>{0x8001, 0x8002, 0x8003}));
+    EXPECT_EQ(hints.guides.at(0x8001).minimum, -2);
+    EXPECT_EQ(hints.guides.at(0x8002).maximum, 2);
+    EXPECT_EQ(hints.guides.at(0x8003).maximum, 65536);
+    EXPECT_EQ(hints.guides.at(0x8003).step, 5);
+
+    EXPECT_EQ(panel.controls.size(), 6u);
+    EXPECT_EQ(panel.data.size(), 3u);
+    EXPECT_EQ(panel.instance, filter_.instance());
+    EXPECT_EQ(panel.userData.at(0), filter_.instance());
+    EXPECT_EQ(panel.get(panel.instance, kPreview), nullptr);
+    EXPECT_NE(panel.get(panel.instance, 0x8003), nullptr);
+}
+
+TEST_F(ModulePanel, ClosingReleasesThePanelAfterTheModuleHearsOfIt) {
+    {
+        OpenPanel open(filter_);
+        EXPECT_EQ(host_.panels().liveCount(), 1u);
+    }
+    EXPECT_EQ(host_.panels().liveCount(), 0u);
+    // The instance outlives its panel and can open another.
+    OpenPanel again(filter_);
+    EXPECT_EQ(filter_.describe(), "Vorlux  (-0.222, 0.8)  15");
+}
+
+TEST_F(ModulePanel, AClickLeftOfCentreMovesTheCentreOneStepAndAsksForARefresh) {
+    OpenPanel open(filter_);
+    const Panel &panel = open.panel();
+    Raster raster(64, 48);
+    panel.hints.previewDraw.at(kPreview)(open.handle(), kPreview, &raster, 64, 48);
+    int click[4] = {31, 24, 31, 24};
+    panel.hints.previewDrag.at(kPreview).function(open.handle(), kPreview, 31, 24, click, 0);
+    EXPECT_EQ(panel.refreshes, 1u);
+    EXPECT_DOUBLE_EQ(filter_.save()[0]["value"].get<double>(), -0.222 - 3.2 / 15 / 64);
+}
+
+}  // namespace

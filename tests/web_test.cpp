@@ -1,0 +1,106 @@
+// The panel's web side: which requests the server answers, and the session
+// that turns the page's requests into calls on the module's panel.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "qzhost/services/host.h"
+#include "qzhost/web/panel_session.h"
+#include "qzhost/web/request_guard.h"
+
+using namespace qzhost;
+
+namespace {
+
+constexpr unsigned long kCenterX = 0x8001, kZoom = 0x8003, kPreview = 0x8004, kOpenShelf = 0x8006;
+
+bool redraws(const Json &answer) { return answer.at("redraw").get<bool>(); }
+
+TEST(RequestGuard, OnlyOurOwnAddressIsAnswered) {
+    for (const char *host : {"127.0.0.1:8470", "localhost:8470", "LocalHost:8470"}) {
+        EXPECT_TRUE(isOwnHost(host, 8470)) << host;
+    }
+    for (const char *host : {"", "127.0.0.1", "127.0.0.1:8471", "127.0.0.1:84700", "evil.example:8470",
+                             "127.0.0.1.evil.example:8470", "localhost:8470:8470", "[::1]:8470"}) {
+        EXPECT_FALSE(isOwnHost(host, 8470)) << host;
+    }
+    EXPECT_TRUE(isOwnOrigin("http://127.0.0.1:8470", 8470));
+    EXPECT_TRUE(isOwnOrigin("http://localhost:8470", 8470));
+    for (const char *origin : {"null", "http://", "https://127.0.0.1:8470", "http://evil.example:8470",
+                               "http://127.0.0.1:8470/", "http://localhost:9000"}) {
+        EXPECT_FALSE(isOwnOrigin(origin, 8470)) << origin;
+    }
+}
+
+TEST(PreviewSize, SidesFromOneTo1024) {
+    EXPECT_EQ(parsePreviewSize("1024x1").width, 1024);
+    EXPECT_EQ(parsePreviewSize("3X7").height, 7);
+    for (const char *bad : {"", "320", "320x", "0x10", "10x-1", "1025x10", "10x1025", "10x10x", "axb", "10 x 10",
+                            "99999999999x1"}) {
+        EXPECT_THROW(parsePreviewSize(bad), HostError) << bad;
+    }
+}
+
+class Session : public ::testing::Test {
+protected:
+    static SceneDocument oneFilter() {
+        SceneDocument scene;
+        scene.filters.emplace_back().module = VORLUX_MODULE_FILE;
+        return scene;
+    }
+
+    Json valueOf(unsigned long id) {
+        const Json panel = session_.describe();
+        for (const Json &control : panel["controls"]) {
+            if (control["id"] == id) return control["value"];
+        }
+        return nullptr;
+    }
+
+    Host host_;
+    LoadedScene scene_{oneFilter(), {}};
+    std::filesystem::path saved_ = std::filesystem::path(::testing::TempDir()) / "session-scene.json";
+    PanelSession session_{scene_, saved_, {64, 48}};
+};
+
+TEST_F(Session, DescribesControlsInTheGroupsOrderWithValuesAndGuides) {
+    const Json panel = session_.describe();
+    EXPECT_EQ(panel["title"], "Vorlux");
+    std::vector<unsigned long> ids;
+    for (const Json &control : panel["controls"]) ids.push_back(control["id"]);
+    EXPECT_EQ(ids, (std::vector<unsigned long>{kPreview, kCenterX, 0x8002, kZoom, kOpenShelf, 0x8007}));
+    EXPECT_EQ(panel["controls"][0]["width"], 64);
+    EXPECT_EQ(panel["controls"][3], Json::parse(R"({"id": 32771, "label": "Zoom", "type": "float-env",
+                                                    "value": 15.0, "min": 1, "max": 65536, "step": 5})"));
+}
+
+TEST_F(Session, AnEditOutsideTheGuideIsKeptRedrawnAndSaved) {
+    const Raster before = session_.drawPreview();
+    EXPECT_FALSE(session_.unsaved());
+    EXPECT_TRUE(redraws(session_.setValue(kZoom, 100000.0)));
+    EXPECT_TRUE(session_.unsaved());
+    EXPECT_EQ(valueOf(kZoom), 100000.0);
+    EXPECT_NE(session_.drawPreview().rgb, before.rgb);
+    EXPECT_EQ(session_.save(), saved_);
+    EXPECT_FALSE(session_.unsaved());
+    EXPECT_EQ(readSceneFile(saved_).filters.at(0).state->at(2)["value"], 100000.0);
+}
+
+TEST_F(Session, RequestsForWhatThePanelLacksAreRefusedWithoutAModuleCall) {
+    EXPECT_THROW(session_.setValue(kPreview, 1.0), BadRequest);
+    EXPECT_THROW(session_.setValue(0x9999, 1.0), BadRequest);
+    EXPECT_THROW(session_.setValue(kZoom, std::nan("")), BadRequest);
+    EXPECT_THROW(session_.pressButton(kCenterX), BadRequest);
+    EXPECT_THROW(session_.previewGesture(64, 0, {64, 0, 64, 0}), BadRequest);
+    EXPECT_THROW(session_.previewGesture(0, 0, {0, 0, 10, 48}), BadRequest);
+    EXPECT_EQ(valueOf(kZoom), 15.0);
+    EXPECT_EQ(valueOf(kCenterX), -0.222);
+}
+
+TEST_F(Session, ABoxZoomsInAndAButtonWithoutAShelfChangesNothing) {
+    EXPECT_TRUE(redraws(session_.previewGesture(16, 16, {16, 16, 47, 31})));
+    EXPECT_DOUBLE_EQ(valueOf(kZoom).get<double>(), 15.0 * 2);
+    EXPECT_FALSE(redraws(session_.pressButton(kOpenShelf)));
+}
+
+}  // namespace
