@@ -139,11 +139,13 @@ public:
     EscapeSearch(double cr, double ci) : orbit_{cr, ci}, cNorm_(std::fabs(cr) + std::fabs(ci)) {}
 
     int count() {
-        // Points that escape within a few steps cost what the plain loop costs.
+        // A point outside radius 2 leaves at the first step, as in the plain loop; points that
+        // escape within a few steps pay only the closed-form test.
+        if (orbit_.step()) return orbit_.n;
+        if (insideCardioidOrDisc(orbit_.cr, orbit_.ci)) return kIterationLimit;
         while (orbit_.n < kPlainSteps) {
             if (orbit_.step()) return orbit_.n;
         }
-        if (insideCardioidOrDisc(orbit_.cr, orbit_.ci)) return kIterationLimit;
         while (orbit_.n < kLastState) {
             if (period_ == 0) {
                 const Verdict verdict = choosePeriod();
@@ -166,8 +168,8 @@ public:
 
 private:
     static constexpr int kPlainSteps = 8;
-    static constexpr int kFirstWindow = 24;
-    static constexpr int kLongestWindow = 128;
+    static constexpr int kFirstWindow = 16;
+    static constexpr int kLongestWindow = 256;
     // Multipliers this close to 1 converge too slowly to be worth a trap.
     static constexpr double kLargestMultiplier2 = 0.998;
 
@@ -176,7 +178,7 @@ private:
     Verdict choosePeriod() {
         haveCentre_ = false;
         trapWait_ = 1;
-        roundsToTrap_ = 1;
+        roundsToTrap_ = 2;
         const double fromX = orbit_.x;
         const double fromY = orbit_.y;
         double closest = kInfinity;
@@ -186,12 +188,12 @@ private:
             if (orbit_.step()) return Verdict::Escaped;
             const double dx = orbit_.x - fromX;
             const double dy = orbit_.y - fromY;
-            // A state that repeats exactly repeats forever: the orbit is a function of the state,
-            // and every state of the cycle has already passed the escape test. (States compare as
-            // values; the sign of a zero never changes a later magnitude.)
-            if (dx == 0.0 && dy == 0.0) return Verdict::Trapped;
             const double d2 = dx * dx + dy * dy;
             if (d2 < closest) {
+                // A state that repeats exactly repeats forever: the orbit is a function of the
+                // state, and every state of the cycle has already passed the escape test. (States
+                // compare as values; the sign of a zero never changes a later magnitude.)
+                if (dx == 0.0 && dy == 0.0) return Verdict::Trapped;
                 closest = d2;
                 lag = k;
             }
@@ -203,9 +205,10 @@ private:
     }
 
     // One round of period_ steps. Every round measures how strongly the period_-fold map contracts
-    // along the orbit. The round before a trap also takes its complex derivative, for a Newton step
-    // on F^p(a) = a that gives the centre of the trap; a trap round carries a ball around that
-    // centre. Traps cost about a round each, so after every miss the next one waits twice as long.
+    // along the orbit; most guesses fail this in their first round. The round before a trap also
+    // takes the complex derivative, for a Newton step on F^p(a) = a that gives the centre of the
+    // trap; a trap round carries a ball around that centre. Traps cost about a round each, so
+    // after every miss the next one waits twice as long.
     Verdict runRound() {
         const bool carryTrap = haveCentre_ && roundsToTrap_ == 0;
         const bool prepareTrap = roundsToTrap_ == 1;
@@ -267,7 +270,7 @@ private:
     double lastReturn_ = kInfinity;
     bool haveCentre_ = false;
     int trapWait_ = 1;      // rounds to wait after the next missed trap
-    int roundsToTrap_ = 1;  // rounds before the next trap is carried
+    int roundsToTrap_ = 2;  // rounds before the next trap is carried
     double centreX_ = 0.0;
     double centreY_ = 0.0;
 };
