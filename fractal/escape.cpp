@@ -91,8 +91,8 @@ constexpr double kTrapReach = 1.999;
 // to hold the current state with room to spare; the floor covers a state that is the centre.
 class Trap {
 public:
-    Trap(double centreX, double centreY, double stateX, double stateY)
-        : x_(centreX), y_(centreY), xx_(centreX * centreX), yy_(centreY * centreY) {
+    Trap(double cr, double ci, double centreX, double centreY, double stateX, double stateY)
+        : centre_{cr, ci, centreX, centreY, centreX * centreX, centreY * centreY} {
         const double ex = stateX - centreX;
         const double ey = stateY - centreY;
         radius0_ = kRadiusFactor * std::sqrt(ex * ex + ey * ey) + kRadiusFloor;
@@ -100,23 +100,19 @@ public:
     }
 
     // Moves the centre one rounded step and grows the radius to hold the image of the ball.
-    void step(double cr, double ci, double cNorm) {
-        const double m2 = xx_ + yy_;
+    void step(double cNorm) {
+        const double m2 = centre_.magnitudeSquared();
         const double m = std::sqrt(m2);
         reach_ = std::max(reach_, m + radius_);
         radius_ = grownRadius(radius_, m, m2, cNorm);
-        const double xy = x_ * y_;
-        x_ = (xx_ + cr) - yy_;
-        y_ = xy * 2.0 + ci;
-        xx_ = x_ * x_;
-        yy_ = y_ * y_;
+        centre_.step();
     }
 
     // After a full round: whether the final ball lies in the first and no ball came near radius 2.
     bool holds(double centreX, double centreY) const {
-        const double reach = std::max(reach_, std::sqrt(xx_ + yy_) + radius_);
-        const double ex = x_ - centreX;
-        const double ey = y_ - centreY;
+        const double reach = std::max(reach_, std::sqrt(centre_.magnitudeSquared()) + radius_);
+        const double ex = centre_.x - centreX;
+        const double ey = centre_.y - centreY;
         const double shift = std::sqrt(ex * ex + ey * ey);
         return reach < kTrapReach && (shift + radius_) * (1.0 + 0x1p-40) <= radius0_;
     }
@@ -125,7 +121,7 @@ private:
     static constexpr double kRadiusFactor = 1.3;
     static constexpr double kRadiusFloor = 1e-12;
 
-    double x_, y_, xx_, yy_;
+    Orbit centre_;  // the ball's centre, stepped like any orbit
     double radius0_;
     double radius_;
     double reach_ = 0.0;
@@ -218,7 +214,7 @@ private:
         double derivRe = 1.0;
         double derivIm = 0.0;
         std::optional<Trap> trap;
-        if (carryTrap) trap.emplace(centreX_, centreY_, startX, startY);
+        if (carryTrap) trap.emplace(orbit_.cr, orbit_.ci, centreX_, centreY_, startX, startY);
         for (int j = 0; j < period_; ++j) {
             contraction2 *= 4.0 * orbit_.magnitudeSquared();
             if (prepareTrap) {
@@ -227,7 +223,7 @@ private:
                 derivRe = 2.0 * dr;
                 derivIm = 2.0 * di;
             }
-            if (trap) trap->step(orbit_.cr, orbit_.ci, cNorm_);
+            if (trap) trap->step(cNorm_);
             if (orbit_.step()) return Verdict::Escaped;
         }
         const double dx = orbit_.x - startX;
