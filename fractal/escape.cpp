@@ -163,8 +163,8 @@ public:
     }
 
 private:
-    static constexpr int kPlainSteps = 8;
-    static constexpr int kFirstWindow = 16;
+    static constexpr int kPlainSteps = 4;
+    static constexpr int kFirstWindow = 8;
     static constexpr int kLongestWindow = 256;
     // Multipliers this close to 1 converge too slowly to be worth a trap.
     static constexpr double kLargestMultiplier2 = 0.998;
