@@ -150,7 +150,7 @@ public:
                 continue;
             }
             if (orbit_.n + period_ > kLastState) {
-                // Too few steps left for a round: finish plainly.
+                // Too few steps left for a round: finish in one last window.
                 period_ = 0;
                 window_ = kLastState;
                 continue;
