@@ -23,7 +23,7 @@ void PlainEscapeLoop(benchmark::State &state) {
         for (int y = 0; y < kHeight; ++y) {
             const double ci = (y - kHeight / 2) * view.stepY + view.centerY;
             for (int x = 0; x < kWidth; ++x) {
-                total += vorlux::escapeCount((x - kWidth / 2) * view.stepX + view.centerX, ci);
+                total += vorlux::escapeCountReference((x - kWidth / 2) * view.stepX + view.centerX, ci);
             }
         }
         benchmark::DoNotOptimize(total);

@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -29,16 +30,22 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
 
-    // Ratios above 1 mean the candidate is faster than its baseline.
+    // Ratios above 1 mean the candidate is faster than its baseline. With several
+    // pairs, their geometric mean follows.
     void printRatios() const {
         std::printf("\nspeed ratios (baseline time / candidate time):\n");
+        double logSum = 0.0;
+        int measured = 0;
         for (const Pair &pair : pairs_) {
             const auto candidate = seconds_.find(pair.candidate);
             const auto baseline = seconds_.find(pair.baseline);
             if (candidate == seconds_.end() || baseline == seconds_.end()) continue;
-            std::printf("  %-48s vs %-32s %6.3f\n", pair.candidate.c_str(), pair.baseline.c_str(),
-                        baseline->second / candidate->second);
+            const double ratio = baseline->second / candidate->second;
+            std::printf("  %-48s vs %-32s %6.3f\n", pair.candidate.c_str(), pair.baseline.c_str(), ratio);
+            logSum += std::log(ratio);
+            ++measured;
         }
+        if (measured > 1) std::printf("  %-84s %6.3f\n", "geometric mean", std::exp(logSum / measured));
     }
 
 private:

@@ -14,20 +14,6 @@ constexpr int kPaletteSize = 7;
 
 }  // namespace
 
-int escapeCount(double cr, double ci) {
-    double x = 0.0;
-    double y = 0.0;
-    for (int n = 1; n < kIterationLimit; ++n) {
-        const double nx = (x * x + cr) - y * y;
-        const double ny = (x * y) * 2.0 + ci;
-        // A NaN never compares >= 4, so such an orbit runs to the limit.
-        if (ny * ny + nx * nx >= kEscapeRadiusSquared) return n;
-        x = nx;
-        y = ny;
-    }
-    return kIterationLimit;
-}
-
 void paletteColour(int count, float rgb[3]) {
     // For counts below 512, 7*count/256 and its remainder are exact in both
     // precisions, so the segment and the blend factor carry no rounding.

@@ -19,8 +19,12 @@ struct ViewGeometry {
 };
 
 // Iterations until the orbit of c = cr + i*ci leaves radius 2, in 1..512;
-// 512 means the point is taken to lie inside the set.
+// 512 means the point is taken to lie inside the set. Exactly the count of
+// escapeCountReference, found faster.
 int escapeCount(double cr, double ci);
+
+// The same count by the plain loop: the definition the fast count must match.
+int escapeCountReference(double cr, double ci);
 
 // Colour of an escape count (1..511) from the cyclic seven-entry palette.
 void paletteColour(int count, float rgb[3]);
