@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "qzhost/cli/commands.h"
+#include "qzhost/scene/default_scene.h"
 #include "qzhost/scene/loaded_scene.h"
 #include "qzhost/services/host.h"
 #include "qzhost/web/panel_server.h"
@@ -21,15 +22,6 @@ struct PanelOptions {
 };
 
 // The scene shown when none is given: one filter with the module's defaults.
-SceneDocument newFilterScene() {
-    SceneDocument scene;
-    FilterEntry filter;
-    filter.module = "vorlux.p";
-    filter.where = "the new scene";
-    scene.filters.push_back(filter);
-    return scene;
-}
-
 // Where a scene without a file of its own is saved: the first of
 // vorlux-scene.json, vorlux-scene-2.json, ... that does not exist yet, so
 // that no earlier scene is overwritten.
@@ -72,7 +64,7 @@ void runPanel(const PanelOptions &options) {
     const PreviewSize preview = parsePreviewSize(options.preview);
     Host host;
     const bool fromFile = !options.scene.empty();
-    LoadedScene scene(fromFile ? readSceneFile(options.scene) : newFilterScene(),
+    LoadedScene scene(fromFile ? readSceneFile(options.scene) : defaultScene(),
                       fromFile ? std::filesystem::path(options.scene) : std::filesystem::path());
     if (scene.size() == 0) throw HostError(options.scene + ": the scene has no filter whose panel to show");
     const std::filesystem::path saveTo = saveTarget(options);
@@ -92,7 +84,7 @@ void addPanelCommand(CLI::App &app) {
     auto options = std::make_shared<PanelOptions>();
     CLI::App *command = app.add_subcommand(
         "panel", "Show the panel of a scene's first filter as a web page on 127.0.0.1, with a live preview.");
-    command->add_option("SCENE", options->scene, "The scene file (JSON); without one, a new filter is shown.");
+    command->add_option("SCENE", options->scene, "The scene file (JSON); without one, the built-in scene's filter is shown.");
     command->add_option("--port", options->port, "The port to listen on; 0 picks a free one.")
         ->capture_default_str()
         ->check(CLI::Range(0, 65535));
