@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
@@ -14,6 +15,7 @@
 #include "qzhost/error.h"
 #include "qzhost/render/render_job.h"
 #include "qzhost/services/host.h"
+#include "qzhost/web/panel_session.h"
 
 using namespace qzhost;
 namespace fs = std::filesystem;
@@ -214,4 +216,33 @@ TEST_F(Rendering, ExrKeepsTheFloatsAndVideoCollectsTheFrames) {
     EXPECT_GT(fs::file_size(request.folder / "zoom.mp4"), 0u);
     EXPECT_EQ(readExr(frameFile(request, 0)), renderOne(scene, 0).rgba) << "bit for bit";
     EXPECT_EQ(std::distance(fs::directory_iterator(request.folder), {}), 4) << "three frames and the video";
+}
+
+TEST_F(Rendering, PreviewRedrawsDoNotTouchTheFrameBeingRendered) {
+    LoadedScene scene(sceneOf(200, 150, 2.0, Json::parse(R"({"channel": "Zoom", "keys": [
+        {"time": 0, "value": 15, "curve": "exponential"}, {"time": 1, "value": 1500}]})")),
+                      "");
+    std::vector<Frame> alone(4);
+    {
+        Renderer renderer(scene, 200, 150, 2.0, 2);
+        for (int f = 0; f < 4; ++f) renderer.render(f * 6, f * 0.25, alone[f], stop_);
+    }
+    // The same frames again while the panel redraws its preview (another size,
+    // square pixels) as fast as it can, between and during them.
+    PanelSession session(scene, folder_ / "unused.json", PreviewSize{97, 61});
+    std::atomic<bool> rendering{true};
+    std::thread redraws([&] {
+        while (rendering) {
+            session.drawPreview();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // let the renderer take its turn
+        }
+    });
+    Renderer renderer(scene, 200, 150, 2.0, 2);
+    for (int f = 0; f < 4; ++f) {
+        Frame again;
+        renderer.render(f * 6, f * 0.25, again, stop_);
+        EXPECT_EQ(again.rgba, alone[f].rgba) << "frame " << f * 6;
+    }
+    rendering = false;
+    redraws.join();
 }

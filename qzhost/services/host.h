@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 
 #include "qzhost/services/channels.h"
 #include "qzhost/services/images.h"
@@ -41,6 +42,11 @@ public:
     double time() const { return time_; }
     void setTime(double seconds) { time_ = seconds; }
 
+    // Held around every call into a module but the per-pixel ones: modules are
+    // not thread-safe, and the renderer, the panel's web server threads and
+    // anything else that calls them must take turns.
+    std::mutex &moduleCalls() { return moduleCalls_; }
+
     // What "QZ Scene Info 2" answers: the frame being rendered.
     void setFrameFormat(int width, int height, double pixelAspect);
 
@@ -53,6 +59,7 @@ private:
     std::unique_ptr<PresetStore> presetStore_;
     std::unique_ptr<Shelf> shelf_;
     SceneInfo sceneInfo_{};
+    std::mutex moduleCalls_;
     PanelStore panels_;
     double time_ = 0.0;
 };

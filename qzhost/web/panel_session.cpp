@@ -32,7 +32,8 @@ PreviewSize parsePreviewSize(const std::string &text) {
 }
 
 PanelSession::PanelSession(LoadedScene &scene, std::filesystem::path saveTo, PreviewSize preview)
-    : scene_(scene),
+    : mutex_(Host::current().moduleCalls()),
+      scene_(scene),
       saveTo_(std::move(saveTo)),
       previewSize_(preview),
       open_(scene.filter(0)),

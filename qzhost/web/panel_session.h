@@ -61,7 +61,7 @@ private:
     template <typename Call>
     Json redrawAfter(Call call);
 
-    std::mutex mutex_;
+    std::mutex &mutex_;  // the host's lock on module calls
     LoadedScene &scene_;
     std::filesystem::path saveTo_;
     PreviewSize previewSize_;
