@@ -46,6 +46,12 @@ expect 2 'bad.json:1:58: frames.fps must be above 0, not 0' scene show "$tmp/bad
 expect 2 'reversed' render --frames 5-2 -o "$tmp/frames"
 expect 2 'each side must be from 1 to 32768' render --size 0x10 -o "$tmp/frames"
 expect 2 'is not png, png16 or exr' render --format gif -o "$tmp/frames"
+expect 2 'is not WIDTHxHEIGHT' render --size -5x10 -o "$tmp/frames"
+expect 2 'each side must be from 1 to 32768' render --size 40000x10 -o "$tmp/frames"
+sed 's/"width": 64/"width": -5/' "$tmp/scene.json" >"$tmp/negative.json"
+expect 2 'negative.json:1:13: frames.width must be from 1 to 32768, not -5' render "$tmp/negative.json" -o "$tmp/frames"
+sed 's/"height": 48/"height": 40000/' "$tmp/scene.json" >"$tmp/huge.json"
+expect 2 'frames.height must be from 1 to 32768, not 40000' scene show "$tmp/huge.json"
 expect 2 'threads must be from 1' render --threads 0 -o "$tmp/frames"
 expect 0 '2 frames written' render "$tmp/scene.json" --frames 0-1 -o "$tmp/frames"
 [ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || { echo "FAIL: render wrote $(ls "$tmp/frames")"; failed=1; }
