@@ -2,9 +2,14 @@
 // that turns the page's requests into calls on the module's panel.
 #include <gtest/gtest.h>
 
+#include <httplib.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <thread>
 
 #include "qzhost/services/host.h"
+#include "qzhost/web/panel_server.h"
 #include "qzhost/web/panel_session.h"
 #include "qzhost/web/request_guard.h"
 
@@ -104,3 +109,31 @@ TEST_F(Session, ABoxZoomsInAndAButtonWithoutAShelfChangesNothing) {
 }
 
 }  // namespace
+
+TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
+    Host host;
+    SceneDocument document;
+    FilterEntry filter;
+    filter.module = VORLUX_MODULE_FILE;
+    document.filters.push_back(filter);
+    LoadedScene scene(document, "");
+    PanelSession session(scene, std::filesystem::temp_directory_path() / "vorlux-web-unused.json", PreviewSize{});
+    PanelServer server(session);
+    const int port = server.bind(0);
+    std::thread serving([&] { server.run(); });
+
+    httplib::Client client("127.0.0.1", port);
+    const auto status = [&](const std::string &path, const std::string &body) {
+        const httplib::Result result = client.Post(path, body, "application/json");
+        return result ? result->status : -1;
+    };
+    EXPECT_EQ(status("/api/value", std::string(kMaxRequestBody + 1, ' ')), 413);
+    EXPECT_EQ(status("/api/value", "{\"id\": 32769, \"value\": "), 400);
+    EXPECT_EQ(status("/api/value", R"({"id": 32769, "value": "far"})"), 400);
+    EXPECT_EQ(status("/api/value", R"({"id": -1, "value": 2})"), 400);
+    EXPECT_EQ(status("/api/zoom", R"({"x": 1e12, "y": 0, "x0": 0, "y0": 0, "x1": 0, "y1": 0})"), 400);
+    EXPECT_EQ(status("/api/zoom", R"({"x": 5000, "y": 5, "x0": 5000, "y0": 5, "x1": 5000, "y1": 5})"), 400);
+    server.stop();
+    serving.join();
+    EXPECT_EQ(scene.filter(0).describe(), "Vorlux  (-0.222, 0.8)  15");
+}
