@@ -1,0 +1,86 @@
+#include "qzhost/render/renderer.h"
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "qzhost/error.h"
+#include "qzhost/services/host.h"
+
+namespace qzhost {
+namespace {
+
+// The colour setter carries no context, so each rendering thread points it
+// at the pixel it is evaluating.
+thread_local float *pixelTarget = nullptr;
+
+void setColour(const float rgba[4]) { std::memcpy(pixelTarget, rgba, 4 * sizeof(float)); }
+
+}  // namespace
+
+// Every pixel is overwritten by the filters, so a frame of the same size is
+// reused as it is.
+void Frame::resize(int w, int h) {
+    if (w == width && h == height) return;
+    width = w;
+    height = h;
+    rgba.assign(static_cast<size_t>(w) * h * 4, 0.0f);
+}
+
+Renderer::Renderer(LoadedScene &scene, int width, int height, double pixelAspect, int threads)
+    : width_(width), height_(height), threads_(threads) {
+    std::lock_guard lock(Host::current().moduleCalls());
+    Host::current().setFrameFormat(width, height, pixelAspect);
+    for (size_t i = 0; i < scene.size(); ++i) {
+        HostedFilter &filter = scene.filter(i);
+        const FilterServer &server = filter.server();
+        if (const char *error = server.renderOps().init(filter.instance(), 0)) {
+            for (const Pass &started : passes_) started.server->renderOps().cleanup(started.instance);
+            throw HostError("filter " + std::to_string(i + 1) + " (" + server.name() + "): " + error,
+                            kExitFailed);
+        }
+        passes_.push_back({&server, filter.instance()});
+    }
+}
+
+Renderer::~Renderer() {
+    std::lock_guard lock(Host::current().moduleCalls());
+    for (const Pass &pass : passes_) pass.server->renderOps().cleanup(pass.instance);
+}
+
+bool Renderer::render(int frame, double time, Frame &out, const std::atomic<bool> &stop) {
+    {
+        std::lock_guard lock(Host::current().moduleCalls());
+        Host::current().setTime(time);
+        for (const Pass &pass : passes_) pass.server->renderOps().newTime(pass.instance, frame, time);
+    }
+    out.resize(width_, height_);
+
+    const auto start = std::chrono::steady_clock::now();
+    std::atomic<int> nextRow{0};
+    {
+        std::vector<std::jthread> helpers;
+        for (int t = 1; t < threads_; ++t) helpers.emplace_back([&] { evaluateRows(out, nextRow, stop); });
+        evaluateRows(out, nextRow, stop);
+    }
+    pixelSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return !stop.load();
+}
+
+// Pixels are evaluated without the lock: the filter reads only what render
+// new-time left for this frame. Rows are handed out one at a time, so that threads that drew cheap rows
+// (far outside the set) take more of them than threads on costly ones.
+void Renderer::evaluateRows(Frame &out, std::atomic<int> &nextRow, const std::atomic<bool> &stop) const {
+    for (int y = nextRow++; y < height_ && !stop.load(std::memory_order_relaxed); y = nextRow++) {
+        PixelAccess access{0.0, static_cast<double>(y), nullptr, setColour};
+        float *row = &out.rgba[static_cast<size_t>(y) * width_ * 4];
+        for (int x = 0; x < width_; ++x) {
+            access.x = x;
+            pixelTarget = row + static_cast<size_t>(x) * 4;
+            for (const Pass &pass : passes_) pass.server->handler().evaluate(pass.instance, &access);
+        }
+    }
+}
+
+}  // namespace qzhost
