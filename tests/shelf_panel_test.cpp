@@ -1,6 +1,7 @@
 // The module's preset buttons and shelf callbacks through the host's real
 // shelf, and the panel session that gives the web page the shelf drawer.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <optional>
@@ -179,6 +180,25 @@ TEST_F(ShelfSession, ThePageAddsAppliesRenamesAndDeletesPresets) {
     EXPECT_THROW(session_.applyPreset(id), BadRequest);
     session_.closeShelf();
     EXPECT_FALSE(session_.shelf()["open"].get<bool>());
+}
+
+TEST_F(ShelfSession, AnAddThatFoundTheDatabaseLockedIsShownUntilAnAddSucceeds) {
+    sqlite3 *other;
+    ASSERT_EQ(sqlite3_open(host_.shelf()->store().file().c_str(), &other), SQLITE_OK);
+    sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    session_.pressButton(kAddPreset);
+    const Json locked = session_.shelf();
+    EXPECT_TRUE(locked["open"].get<bool>());
+    EXPECT_TRUE(locked["presets"].empty());
+    EXPECT_NE(locked["error"].get<std::string>().find("cannot add a preset: it is locked by another program"),
+              std::string::npos);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    session_.pressButton(kAddPreset);
+    const Json added = session_.shelf();
+    EXPECT_EQ(added["presets"].size(), 1u);
+    EXPECT_EQ(added["error"], "");
 }
 
 TEST_F(ShelfSession, PresetsOfOtherPlugInsAreNotOffered) {

@@ -296,7 +296,7 @@ async function refreshShelf() {
   const problem = document.getElementById('shelf-error');
   problem.textContent = shelf.error ?? '';
   problem.hidden = !shelf.error;
-  document.getElementById('shelf-empty').hidden = shelf.presets.length > 0;
+  document.getElementById('shelf-empty').hidden = shelf.presets.length > 0 || Boolean(shelf.error);
   presetList.replaceChildren(...shelf.presets.map(presetItem));
   return shelf;
 }

@@ -206,13 +206,19 @@ Json PanelSession::shelf() {
     const ShelfClient *client = findShelfClient();
     if (!client) return Json{{"available", false}, {"open", false}, {"presets", Json::array()}};
     Json presets = Json::array();
-    if (client->open) {
-        for (const Preset &p : hostShelf().presetsFor(*client)) {
-            presets.push_back({{"id", p.id}, {"name", p.name}, {"created", p.created}});
+    std::string error = hostShelf().lastError();
+    // A database another program has locked is a state to show in the
+    // drawer, not a reason to hide it.
+    try {
+        if (client->open) {
+            for (const Preset &p : hostShelf().presetsFor(*client)) {
+                presets.push_back({{"id", p.id}, {"name", p.name}, {"created", p.created}});
+            }
         }
+    } catch (const HostError &e) {
+        if (error.empty()) error = e.what();
     }
-    return Json{{"available", true}, {"open", client->open}, {"presets", std::move(presets)},
-                {"error", hostShelf().lastError()}};
+    return Json{{"available", true}, {"open", client->open}, {"presets", std::move(presets)}, {"error", error}};
 }
 
 std::vector<unsigned char> PanelSession::presetThumbnail(int64_t id) {
