@@ -45,7 +45,9 @@ Number field(const Json &body, const char *name) {
 
 std::string text(const Json &body, const char *name) {
     const auto found = body.find(name);
-    if (found == body.end() || !found->is_string()) throw BadRequest(std::string("the request needs a text '") + name + "'");
+    if (found == body.end() || !found->is_string()) {
+        throw BadRequest(std::string("the request needs a text '") + name + "'");
+    }
     return found->get<std::string>();
 }
 
@@ -136,7 +138,8 @@ void PanelServer::addRoutes() {
         sendJson(response, session_.pressButton(field<unsigned long>(requestObject(request), "id")));
     }));
     // Event 4 of the panel: the page has become the user's focus.
-    server_->Post("/api/select", answer([this](const auto &, auto &response) { sendJson(response, session_.select()); }));
+    server_->Post("/api/select",
+                  answer([this](const auto &, auto &response) { sendJson(response, session_.select()); }));
 
     server_->Get("/api/shelf", answer([this](const auto &, auto &response) { sendJson(response, session_.shelf()); }));
     server_->Get("/api/shelf/thumbnail", answer([this](const auto &request, auto &response) {
@@ -154,7 +157,8 @@ void PanelServer::addRoutes() {
     server_->Post("/api/shelf/delete", answer([this](const auto &request, auto &response) {
         sendJson(response, session_.deletePreset(field<int64_t>(requestObject(request), "id")));
     }));
-    server_->Post("/api/shelf/close", answer([this](const auto &, auto &response) { sendJson(response, session_.closeShelf()); }));
+    server_->Post("/api/shelf/close",
+                  answer([this](const auto &, auto &response) { sendJson(response, session_.closeShelf()); }));
     server_->Post("/api/save", answer([this](const auto &, auto &response) {
         sendJson(response, {{"path", session_.save().string()}});
     }));

@@ -20,8 +20,10 @@ size_t characterCount(const std::string &text) {
 
 std::string presetName(const std::string &given) {
     const auto first = given.find_first_not_of(" \t");
-    const std::string name = first == std::string::npos ? "" : given.substr(first, given.find_last_not_of(" \t") + 1 - first);
-    const bool control = std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+    const std::string name =
+        first == std::string::npos ? "" : given.substr(first, given.find_last_not_of(" \t") + 1 - first);
+    const bool control =
+        std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
     if (name.empty() || control || characterCount(name) > kMaxPresetName) {
         throw BadRequest("a preset name must be 1 to " + std::to_string(kMaxPresetName) +
                          " characters, without line breaks or tabs");
