@@ -20,8 +20,10 @@ namespace {
 constexpr unsigned long kCenterX = 0x8001, kZoom = 0x8003, kPreview = 0x8004, kOpenShelf = 0x8006,
                         kAddPreset = 0x8007;
 
-fs::path freshShelf(const char *name) {
-    const fs::path file = fs::path(::testing::TempDir()) / name;
+// One database per test, since ctest runs the tests side by side.
+fs::path freshShelf() {
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const fs::path file = fs::path(::testing::TempDir()) / ("shelf-" + test + ".sqlite");
     fs::remove(file);
     return file;
 }
@@ -50,7 +52,7 @@ protected:
     void press(unsigned long id) { panel().hints.buttons.at(id)(open_->handle(), static_cast<int>(id)); }
     double centerX() { return filter_.save()[0]["value"].get<double>(); }
 
-    HostWithShelf host_{freshShelf("shelf-panel.sqlite")};
+    HostWithShelf host_{freshShelf()};
     LoadedModule module_{VORLUX_MODULE_FILE};
     FilterServer server_{module_, "Vorlux"};
     HostedFilter filter_{server_};
@@ -142,13 +144,14 @@ class ShelfSession : public ::testing::Test {
 protected:
     Json value(unsigned long id) { return describedValue(session_, id); }
 
-    HostWithShelf host_{freshShelf("shelf-session.sqlite")};
+    HostWithShelf host_{freshShelf()};
     LoadedScene scene_{oneVorluxFilter(), {}};
     PanelSession session_{scene_, fs::path(::testing::TempDir()) / "shelf-session.json", {64, 48}};
 };
 
 TEST_F(ShelfSession, ThePageAddsAppliesRenamesAndDeletesPresets) {
-    EXPECT_EQ(session_.shelf(), Json::parse(R"({"available": true, "open": false, "presets": [], "error": ""})"));
+    EXPECT_EQ(session_.shelf(), Json::parse(R"({"available": true, "open": false, "presets": [], "error": "",
+                                                "longestName": 100})"));
     session_.pressButton(kAddPreset);
     Json shelf = session_.shelf();
     ASSERT_TRUE(shelf["open"].get<bool>());

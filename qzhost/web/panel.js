@@ -244,7 +244,7 @@ async function shelfAction(path, body, done) {
   }
 }
 
-function presetItem(preset) {
+function presetItem(preset, longestName) {
   const item = document.createElement('li');
   item.className = 'preset';
   item.dataset.id = preset.id;
@@ -266,7 +266,7 @@ function presetItem(preset) {
   name.type = 'text';
   name.className = 'name';
   name.value = preset.name;
-  name.maxLength = 100;
+  name.maxLength = longestName;
   name.setAttribute('aria-label', `Name of preset ${preset.id}`);
   name.addEventListener('keydown', (event) => { if (event.key === 'Enter') name.blur(); });
   name.addEventListener('change', () => shelfAction('/api/shelf/rename', { id: preset.id, name: name.value },
@@ -297,7 +297,7 @@ async function refreshShelf() {
   problem.textContent = shelf.error ?? '';
   problem.hidden = !shelf.error;
   document.getElementById('shelf-empty').hidden = shelf.presets.length > 0 || Boolean(shelf.error);
-  presetList.replaceChildren(...shelf.presets.map(presetItem));
+  presetList.replaceChildren(...shelf.presets.map((preset) => presetItem(preset, shelf.longestName)));
   return shelf;
 }
 

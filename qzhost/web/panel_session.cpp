@@ -220,7 +220,8 @@ Json PanelSession::shelf() {
     } catch (const HostError &e) {
         if (error.empty()) error = e.what();
     }
-    return Json{{"available", true}, {"open", client->open}, {"presets", std::move(presets)}, {"error", error}};
+    return Json{{"available", true}, {"open", client->open}, {"presets", std::move(presets)}, {"error", error},
+                {"longestName", kMaxPresetName}};
 }
 
 std::vector<unsigned char> PanelSession::presetThumbnail(int64_t id) {

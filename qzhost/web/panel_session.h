@@ -54,7 +54,7 @@ public:
 
     // The preset shelf as this panel's instance sees it: whether the host
     // offers one, whether it is open for the instance, the presets it can
-    // take, and the last failure to add one.
+    // take, the last failure to add one, and the longest name it takes.
     Json shelf();
     // A preset's thumbnail as stored: PNG bytes.
     std::vector<unsigned char> presetThumbnail(int64_t id);
