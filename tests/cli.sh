@@ -6,6 +6,7 @@ qzhost=$1 module=$2 fixtures=$3
 failed=0
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+export XDG_DATA_HOME="$tmp/data"  # where a panel's preset shelf goes: never the user's
 
 expect() {  # expect CODE PATTERN ARGS...
     code=$1 pattern=$2
@@ -62,4 +63,5 @@ expect 2 'port' panel --port 70000
 expect 2 'no such file\|cannot' panel "$tmp/missing.json"
 sed 's/"filters": \[.*\]}/"filters": []}/' "$tmp/scene.json" >"$tmp/empty.json"
 expect 2 'no filter whose panel to show' panel "$tmp/empty.json"
+expect 0 'no presets in' presets list --shelf "$tmp/shelf.sqlite"
 exit $failed

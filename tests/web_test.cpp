@@ -12,6 +12,7 @@
 #include "qzhost/web/panel_server.h"
 #include "qzhost/web/panel_session.h"
 #include "qzhost/web/request_guard.h"
+#include "tests/session_helpers.h"
 
 using namespace qzhost;
 
@@ -48,22 +49,10 @@ TEST(PreviewSize, SidesFromOneTo1024) {
 
 class Session : public ::testing::Test {
 protected:
-    static SceneDocument oneFilter() {
-        SceneDocument scene;
-        scene.filters.emplace_back().module = VORLUX_MODULE_FILE;
-        return scene;
-    }
-
-    Json valueOf(unsigned long id) {
-        const Json panel = session_.describe();
-        for (const Json &control : panel["controls"]) {
-            if (control["id"] == id) return control["value"];
-        }
-        return nullptr;
-    }
+    Json valueOf(unsigned long id) { return describedValue(session_, id); }
 
     Host host_;
-    LoadedScene scene_{oneFilter(), {}};
+    LoadedScene scene_{oneVorluxFilter(), {}};
     std::filesystem::path saved_ = std::filesystem::path(::testing::TempDir()) / "session-scene.json";
     PanelSession session_{scene_, saved_, {64, 48}};
 };
@@ -106,6 +95,8 @@ TEST_F(Session, ABoxZoomsInAndAButtonWithoutAShelfChangesNothing) {
     EXPECT_TRUE(redraws(session_.previewGesture(16, 16, {16, 16, 47, 31})));
     EXPECT_DOUBLE_EQ(valueOf(kZoom).get<double>(), 15.0 * 2);
     EXPECT_FALSE(redraws(session_.pressButton(kOpenShelf)));
+    EXPECT_FALSE(session_.shelf()["available"].get<bool>());
+    EXPECT_THROW(session_.closeShelf(), BadRequest);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ struct PanelOptions {
     std::string sceneOut;
     int port = 8470;
     std::string preview = "320x240";
+    std::string shelf = PresetStore::defaultFile().string();
 };
 
 // The scene shown when none is given: one filter with the module's defaults.
@@ -60,6 +61,18 @@ void serveUntilSignalled(PanelServer &server) {
     waiter.join();
 }
 
+// The panel is of use without presets: a shelf that cannot be opened is
+// reported and left out, and the module's preset buttons then do nothing.
+// It opens before the panel does, so that the module finds it and subscribes,
+// and after the scene is read, so that a bad scene leaves the database alone.
+void openShelfIfPossible(Host &host, const std::string &file) {
+    try {
+        host.openShelf(file);
+    } catch (const HostError &e) {
+        std::cerr << "qzhost: " << e.what() << "; the panel works without presets" << std::endl;
+    }
+}
+
 void runPanel(const PanelOptions &options) {
     const PreviewSize preview = parsePreviewSize(options.preview);
     Host host;
@@ -68,6 +81,7 @@ void runPanel(const PanelOptions &options) {
                       fromFile ? std::filesystem::path(options.scene) : std::filesystem::path());
     if (scene.size() == 0) throw HostError(options.scene + ": the scene has no filter whose panel to show");
     const std::filesystem::path saveTo = saveTarget(options);
+    openShelfIfPossible(host, options.shelf);
     PanelSession session(scene, saveTo, preview);
     PanelServer server(session);
     const int port = server.bind(options.port);
@@ -92,6 +106,7 @@ void addPanelCommand(CLI::App &app) {
         ->capture_default_str();
     command->add_option("--scene-out", options->sceneOut,
                         "Where \"Save scene\" writes; by default the scene file, or a new vorlux-scene.json.");
+    command->add_option("--shelf", options->shelf, "The preset shelf's database.")->capture_default_str();
     command->callback([options] { runPanel(*options); });
 }
 

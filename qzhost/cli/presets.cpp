@@ -45,6 +45,8 @@ void addPresetsCommand(CLI::App &app) {
     auto options = std::make_shared<PresetOptions>();
     CLI::App *presets = app.add_subcommand("presets", "List, export, import, rename and delete presets on the shelf.");
     presets->require_subcommand(1);
+    // `presets list --shelf FILE` as well as `presets --shelf FILE list`.
+    presets->fallthrough();
     presets->add_option("--shelf", options->shelf, "The shelf database.")->capture_default_str();
 
     presets->add_subcommand("list", "List the presets.")->callback([options] { list(*options); });

@@ -36,6 +36,9 @@ enum HintTag : intptr_t {
 
 // A set callback's answer when it has taken a changed value.
 inline constexpr int kPanelValueChanged = 2;
+// The change notification's event for a panel that has become the user's
+// focus; a module with a shelf client selects it then.
+inline constexpr int kPanelEventSelect = 4;
 
 struct DragCallback {
     PreviewZoomFunc function = nullptr;

@@ -105,7 +105,7 @@ std::vector<Preset> Shelf::presetsFor(const ShelfClient &client) const {
     return presets;
 }
 
-void Shelf::apply(int64_t id, ShelfClient &client) {
+std::string Shelf::apply(int64_t id, ShelfClient &client) {
     const std::optional<Preset> preset = store_.get(id);
     if (!preset) throw HostError("there is no preset " + std::to_string(id));
     if (preset->className != client.className || preset->server != client.name) {
@@ -114,6 +114,7 @@ void Shelf::apply(int64_t id, ShelfClient &client) {
     LoadState state{&preset->settings, 0, {}};
     client.load(client.data, &state);
     changed();
+    return state.error;
 }
 
 }  // namespace qzhost

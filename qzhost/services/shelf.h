@@ -37,8 +37,10 @@ public:
     // The presets a client can take: those of its own class and server.
     std::vector<Preset> presetsFor(const ShelfClient &client) const;
     // Loads a preset into the client; throws HostError when there is no such
-    // preset or it belongs to another kind of plug-in.
-    void apply(int64_t id, ShelfClient &client);
+    // preset or it belongs to another kind of plug-in. The load callback
+    // reports nothing, so a parameter block the client refused is answered
+    // here: its text, or empty when everything loaded.
+    std::string apply(int64_t id, ShelfClient &client);
 
     // Counts every change a display of the shelf should show.
     uint64_t changes() const { return changes_; }

@@ -94,10 +94,13 @@ function buttonControl(control) {
   button.type = 'button';
   button.id = `control-${control.id}`;
   button.textContent = control.label;
+  // The module's buttons work the preset shelf, so the drawer follows them.
   button.addEventListener('click', async () => {
     try {
       await afterChange(await post('/api/button', { id: control.id }));
-      say(`${control.label} pressed.`);
+      const shelf = await refreshShelf();
+      if (shelf.error) say(`${control.label}: ${shelf.error}`, true);
+      else say(`${control.label} pressed.`);
     } catch (error) {
       say(`${control.label} failed: ${error.message}`, true);
     }
@@ -221,6 +224,98 @@ function build(panel) {
   }
 }
 
+// The preset shelf drawer: shown while the shelf is open for this panel's
+// instance, with the presets it can take. It is re-read after every action
+// of the page, which is the only thing that changes the shelf meanwhile.
+const shelfDrawer = document.getElementById('shelf');
+const presetList = document.getElementById('presets');
+
+async function shelfAction(path, body, done) {
+  try {
+    const answer = await post(path, body);
+    await refreshShelf();
+    if (answer.error) say(answer.error, true);
+    else say(done(answer));
+    return answer;
+  } catch (error) {
+    say(error.message, true);
+    await refreshShelf().catch(() => {});
+    return null;
+  }
+}
+
+function presetItem(preset, longestName) {
+  const item = document.createElement('li');
+  item.className = 'preset';
+  item.dataset.id = preset.id;
+  const apply = document.createElement('button');
+  apply.type = 'button';
+  apply.className = 'apply';
+  apply.title = 'Apply this preset';
+  const thumbnail = document.createElement('img');
+  thumbnail.src = `/api/shelf/thumbnail?id=${preset.id}`;
+  thumbnail.width = thumbnail.height = 128;
+  thumbnail.alt = preset.name;
+  apply.append(thumbnail);
+  apply.addEventListener('click', async () => {
+    const answer = await shelfAction('/api/shelf/apply', { id: preset.id }, () => `Applied "${preset.name}".`);
+    if (answer) await afterChange(answer);
+  });
+
+  const name = document.createElement('input');
+  name.type = 'text';
+  name.className = 'name';
+  name.value = preset.name;
+  name.maxLength = longestName;
+  name.setAttribute('aria-label', `Name of preset ${preset.id}`);
+  name.addEventListener('keydown', (event) => { if (event.key === 'Enter') name.blur(); });
+  name.addEventListener('change', () => shelfAction('/api/shelf/rename', { id: preset.id, name: name.value },
+    (answer) => `Renamed "${preset.name}" to "${answer.name}".`));
+
+  const created = document.createElement('span');
+  created.className = 'created';
+  created.textContent = preset.created.replace('T', ' ').replace('Z', ' UTC');
+
+  const remove = document.createElement('button');
+  remove.type = 'button';
+  remove.className = 'delete';
+  remove.textContent = 'Delete';
+  remove.addEventListener('click', () => {
+    if (window.confirm(`Delete the preset "${preset.name}"?`)) {
+      shelfAction('/api/shelf/delete', { id: preset.id }, () => `Deleted "${preset.name}".`);
+    }
+  });
+  item.append(apply, name, created, remove);
+  return item;
+}
+
+async function refreshShelf() {
+  const shelf = await (await request('/api/shelf')).json();
+  document.getElementById('no-shelf').hidden = shelf.available;
+  shelfDrawer.hidden = !shelf.open;
+  const problem = document.getElementById('shelf-error');
+  problem.textContent = shelf.error ?? '';
+  problem.hidden = !shelf.error;
+  document.getElementById('shelf-empty').hidden = shelf.presets.length > 0 || Boolean(shelf.error);
+  presetList.replaceChildren(...shelf.presets.map((preset) => presetItem(preset, shelf.longestName)));
+  return shelf;
+}
+
+document.getElementById('shelf-close').addEventListener('click', () =>
+  shelfAction('/api/shelf/close', {}, () => 'Preset shelf closed.'));
+
+// When the page becomes the user's focus the host tells the module so
+// (panel event 4), and the module selects its client on the shelf.
+async function selectPanel() {
+  try {
+    await post('/api/select');
+    await refreshShelf();
+  } catch (error) {
+    say(`The preset shelf could not be read: ${error.message}`, true);
+  }
+}
+window.addEventListener('focus', selectPanel);
+
 document.getElementById('save').addEventListener('click', async () => {
   try {
     const answer = await post('/api/save');
@@ -236,5 +331,7 @@ document.getElementById('save').addEventListener('click', async () => {
     await drawPreview();
   } catch (error) {
     say(`The panel could not be loaded: ${error.message}`, true);
+    return;
   }
+  await selectPanel();
 })();

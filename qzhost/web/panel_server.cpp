@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <charconv>
 #include <utility>
 
 #include "qzhost/error.h"
@@ -40,6 +41,24 @@ Number field(const Json &body, const char *name) {
         }
     }
     return found->template get<Number>();
+}
+
+std::string text(const Json &body, const char *name) {
+    const auto found = body.find(name);
+    if (found == body.end() || !found->is_string()) {
+        throw BadRequest(std::string("the request needs a text '") + name + "'");
+    }
+    return found->get<std::string>();
+}
+
+int64_t presetId(const httplib::Request &request) {
+    const std::string given = request.get_param_value("id");
+    int64_t id = 0;
+    const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), id);
+    if (given.empty() || error != std::errc() || end != given.data() + given.size()) {
+        throw BadRequest("the request needs a preset number 'id'");
+    }
+    return id;
 }
 
 // Answers a request through the session; what the session refuses becomes
@@ -118,6 +137,28 @@ void PanelServer::addRoutes() {
     server_->Post("/api/button", answer([this](const auto &request, auto &response) {
         sendJson(response, session_.pressButton(field<unsigned long>(requestObject(request), "id")));
     }));
+    // Event 4 of the panel: the page has become the user's focus.
+    server_->Post("/api/select",
+                  answer([this](const auto &, auto &response) { sendJson(response, session_.select()); }));
+
+    server_->Get("/api/shelf", answer([this](const auto &, auto &response) { sendJson(response, session_.shelf()); }));
+    server_->Get("/api/shelf/thumbnail", answer([this](const auto &request, auto &response) {
+        const std::vector<unsigned char> png = session_.presetThumbnail(presetId(request));
+        response.set_header("Cache-Control", "no-store");
+        response.set_content(reinterpret_cast<const char *>(png.data()), png.size(), "image/png");
+    }));
+    server_->Post("/api/shelf/apply", answer([this](const auto &request, auto &response) {
+        sendJson(response, session_.applyPreset(field<int64_t>(requestObject(request), "id")));
+    }));
+    server_->Post("/api/shelf/rename", answer([this](const auto &request, auto &response) {
+        const Json body = requestObject(request);
+        sendJson(response, session_.renamePreset(field<int64_t>(body, "id"), text(body, "name")));
+    }));
+    server_->Post("/api/shelf/delete", answer([this](const auto &request, auto &response) {
+        sendJson(response, session_.deletePreset(field<int64_t>(requestObject(request), "id")));
+    }));
+    server_->Post("/api/shelf/close",
+                  answer([this](const auto &, auto &response) { sendJson(response, session_.closeShelf()); }));
     server_->Post("/api/save", answer([this](const auto &, auto &response) {
         sendJson(response, {{"path", session_.save().string()}});
     }));

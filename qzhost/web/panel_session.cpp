@@ -1,5 +1,6 @@
 #include "qzhost/web/panel_session.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <set>
@@ -11,6 +12,27 @@ namespace {
 
 constexpr const char *kPreviewType = "dThumbnail";
 constexpr const char *kValueType = "float-env";
+
+// UTF-8 continuation bytes do not start a character.
+size_t characterCount(const std::string &text) {
+    return std::count_if(text.begin(), text.end(), [](unsigned char byte) { return (byte & 0xC0) != 0x80; });
+}
+
+std::string presetName(const std::string &given) {
+    const auto first = given.find_first_not_of(" \t");
+    const std::string name =
+        first == std::string::npos ? "" : given.substr(first, given.find_last_not_of(" \t") + 1 - first);
+    const bool control =
+        std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+    if (name.empty() || control || characterCount(name) > kMaxPresetName) {
+        throw BadRequest("a preset name must be 1 to " + std::to_string(kMaxPresetName) +
+                         " characters, without line breaks or tabs");
+    }
+    return name;
+}
+
+// Only called once the instance's client has been found on it.
+Shelf &hostShelf() { return *Host::current().shelf(); }
 
 }  // namespace
 
@@ -150,6 +172,95 @@ Json PanelSession::pressButton(unsigned long id) {
         button->second(open_.handle(), static_cast<int>(id));
         return false;
     });
+}
+
+Json PanelSession::select() {
+    std::lock_guard lock(mutex_);
+    if (panel_.hints.changeNotify) panel_.hints.changeNotify(open_.handle(), 0, 0, kPanelEventSelect);
+    return Json::object();
+}
+
+ShelfClient *PanelSession::findShelfClient() const {
+    if (Shelf *shelf = Host::current().shelf()) {
+        for (const auto &client : shelf->clients()) {
+            if (client->data == panel_.instance) return client.get();
+        }
+    }
+    return nullptr;
+}
+
+ShelfClient &PanelSession::shelfClient() const {
+    ShelfClient *client = findShelfClient();
+    if (!client) throw BadRequest("this panel has no preset shelf");
+    return *client;
+}
+
+Preset PanelSession::clientPreset(int64_t id) const {
+    const ShelfClient &client = shelfClient();
+    std::optional<Preset> preset = hostShelf().store().get(id);
+    if (!preset || preset->className != client.className || preset->server != client.name) {
+        throw BadRequest("there is no preset " + std::to_string(id) + " for this panel");
+    }
+    return std::move(*preset);
+}
+
+Json PanelSession::shelf() {
+    std::lock_guard lock(mutex_);
+    const ShelfClient *client = findShelfClient();
+    if (!client) return Json{{"available", false}, {"open", false}, {"presets", Json::array()}};
+    Json presets = Json::array();
+    std::string error = hostShelf().lastError();
+    // A database another program has locked is a state to show in the
+    // drawer, not a reason to hide it.
+    try {
+        if (client->open) {
+            for (const Preset &p : hostShelf().presetsFor(*client)) {
+                presets.push_back({{"id", p.id}, {"name", p.name}, {"created", p.created}});
+            }
+        }
+    } catch (const HostError &e) {
+        if (error.empty()) error = e.what();
+    }
+    return Json{{"available", true}, {"open", client->open}, {"presets", std::move(presets)}, {"error", error},
+                {"longestName", kMaxPresetName}};
+}
+
+std::vector<unsigned char> PanelSession::presetThumbnail(int64_t id) {
+    std::lock_guard lock(mutex_);
+    return clientPreset(id).thumbnail;
+}
+
+Json PanelSession::applyPreset(int64_t id) {
+    std::lock_guard lock(mutex_);
+    clientPreset(id);
+    std::string refused;
+    Json answer = redrawAfter([&] {
+        refused = hostShelf().apply(id, shelfClient());
+        return false;
+    });
+    if (!refused.empty()) answer["error"] = "the module refused the preset: " + refused;
+    return answer;
+}
+
+Json PanelSession::renamePreset(int64_t id, const std::string &name) {
+    const std::string kept = presetName(name);
+    std::lock_guard lock(mutex_);
+    clientPreset(id);
+    hostShelf().store().rename(id, kept);
+    return Json{{"name", kept}};
+}
+
+Json PanelSession::deletePreset(int64_t id) {
+    std::lock_guard lock(mutex_);
+    clientPreset(id);
+    hostShelf().store().remove(id);
+    return Json::object();
+}
+
+Json PanelSession::closeShelf() {
+    std::lock_guard lock(mutex_);
+    hostShelf().close(shelfClient());
+    return Json::object();
 }
 
 std::filesystem::path PanelSession::save() {

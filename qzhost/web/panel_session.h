@@ -11,6 +11,7 @@
 
 #include "qzhost/loader/interface.h"
 #include "qzhost/scene/loaded_scene.h"
+#include "qzhost/services/shelf.h"
 
 namespace qzhost {
 
@@ -20,6 +21,8 @@ struct BadRequest : std::runtime_error {
 };
 
 inline constexpr int kMaxPreviewSide = 1024;
+// The longest preset name the page may give, in characters.
+inline constexpr size_t kMaxPresetName = 100;
 
 struct PreviewSize {
     int width = 320;
@@ -45,6 +48,24 @@ public:
     // A click (a box of one point) or a dragged box on the preview, in its pixels.
     Json previewGesture(int x, int y, const int (&box)[4]);
     Json pressButton(unsigned long id);
+    // Tells the module that its panel has become the user's focus, upon
+    // which it selects its client on the preset shelf.
+    Json select();
+
+    // The preset shelf as this panel's instance sees it: whether the host
+    // offers one, whether it is open for the instance, the presets it can
+    // take, the last failure to add one, and the longest name it takes.
+    Json shelf();
+    // A preset's thumbnail as stored: PNG bytes.
+    std::vector<unsigned char> presetThumbnail(int64_t id);
+    // Loads a preset through the module; the answer also carries "error"
+    // when the module refused part of it.
+    Json applyPreset(int64_t id);
+    // Names are trimmed and must be 1 to kMaxPresetName characters without
+    // control characters.
+    Json renamePreset(int64_t id, const std::string &name);
+    Json deletePreset(int64_t id);
+    Json closeShelf();
 
     // Writes the scene file, whole or not at all; returns where it went.
     std::filesystem::path save();
@@ -56,6 +77,12 @@ private:
     std::vector<const Control *> layout() const;
     Json controlJson(const Control &control) const;
     ParamHandle valueHandle(unsigned long id) const;
+    // The instance's client on the shelf, or null without a shelf.
+    ShelfClient *findShelfClient() const;
+    // The same; throws BadRequest without one.
+    ShelfClient &shelfClient() const;
+    // One of the presets the client can take; throws BadRequest otherwise.
+    Preset clientPreset(int64_t id) const;
     // Runs a module call, which answers whether the module reported a change,
     // and tells the page to redraw after a change or a refresh request.
     template <typename Call>

@@ -1,6 +1,7 @@
 // The panel page in headless Chromium: `qzhost panel` on a free port over a
-// scene of its own, then the preview, clicks, a box, an edit and a save as a
-// user makes them. Leaves a screenshot in the work folder.
+// scene and shelf of its own, then the preview, clicks, a box, an edit, a save
+// and the preset shelf as a user works them. Leaves screenshots in the work
+// folder.
 // Usage: node panel.test.mjs QZHOST MODULE WORK_FOLDER
 import { spawn, spawnSync } from 'node:child_process';
 import { createRequire } from 'node:module';
@@ -29,10 +30,12 @@ async function check(name, body) {
   }
 }
 
-function startPanel(scene) {
-  const child = spawn(qzhost, ['panel', scene, '--port', '0', '--preview', `${WIDTH}x${HEIGHT}`]);
+// Each panel gets a shelf database of its own, never the user's.
+function startPanel(scene, shelf) {
+  const child = spawn(qzhost, ['panel', scene, '--port', '0', '--preview', `${WIDTH}x${HEIGHT}`, '--shelf', shelf]);
   let output = '';
-  child.stderr.on('data', (data) => process.stderr.write(data));
+  let errors = '';
+  child.stderr.on('data', (data) => { errors += data; process.stderr.write(data); });
   const address = new Promise((resolve, reject) => {
     child.stdout.on('data', (data) => {
       output += data;
@@ -42,15 +45,19 @@ function startPanel(scene) {
     child.on('exit', (code) => reject(new Error(`qzhost panel exited with ${code}: ${output}`)));
   });
   const exited = new Promise((resolve) => child.on('exit', (code) => resolve({ code, output })));
-  return { child, address, exited };
+  return { child, address, exited, errors: () => errors };
 }
 
 // A raw request, so that the Host and Origin headers can be a foreign site's.
-function rawRequest(address, method, headers) {
+function rawRequest(address, method, headers, route = '/api/save') {
   const url = new URL(address);
   return new Promise((resolve, reject) => {
-    const request = http.request({ host: url.hostname, port: url.port, path: '/api/save', method, headers },
-      (response) => { response.resume(); resolve(response.statusCode); });
+    const request = http.request({ host: url.hostname, port: url.port, path: route, method, headers },
+      (response) => {
+        let body = '';
+        response.on('data', (data) => { body += data; });
+        response.on('end', () => resolve({ status: response.statusCode, body }));
+      });
     request.on('error', reject);
     request.end(method === 'POST' ? '{}' : undefined);
   });
@@ -63,7 +70,8 @@ fs.writeFileSync(scene, JSON.stringify({
   filters: [{ module: path.resolve(modulePath), server: 'Vorlux' }],
 }));
 
-const panel = startPanel(scene);
+const shelfFile = path.join(temp, 'shelf.sqlite');
+const panel = startPanel(scene, shelfFile);
 const address = await panel.address;
 // A fresh profile in the temporary folder; never a downloaded browser.
 const browser = await chromium.launchPersistentContext(path.join(temp, 'profile'), {
@@ -164,14 +172,69 @@ try {
     await page.screenshot({ path: path.join(work, 'panel.png') });
   });
 
+  const ADD_PRESET = 0x8007, OPEN_SHELF = 0x8006;
+  const presets = () => page.locator('#presets li');
+  const viewShown = async () => [await value(CENTER_X), await value(CENTER_Y), await value(ZOOM),
+    await pixelAt(WIDTH >> 1, HEIGHT >> 1)];
+  let saved = null;
+
+  await check('"Add Preset" opens the shelf drawer with the view\'s thumbnail', async () => {
+    assert.equal(await page.isVisible('#shelf'), false);
+    saved = await viewShown();
+    await page.click(`#control-${ADD_PRESET}`);
+    await presets().first().waitFor();
+    await settled();
+    assert.equal(await presets().count(), 1);
+    assert.equal(await page.inputValue('#presets li input.name'), 'Preset 1');
+    await page.waitForFunction(() => document.querySelector('#presets img')?.naturalWidth === 128);
+    await page.screenshot({ path: path.join(work, 'panel-shelf.png') });
+  });
+
+  await check('applying the preset from the drawer restores the view', async () => {
+    await clickPreview(20, 30);
+    await redrawnAfter(async () => {
+      await page.fill(`#control-${ZOOM}`, '40');
+      await page.press(`#control-${ZOOM}`, 'Enter');
+    });
+    assert.notDeepEqual(await viewShown(), saved);
+    await redrawnAfter(() => page.click('#presets li .apply'));
+    assert.deepEqual(await viewShown(), saved);
+    assert.match(await page.textContent('#status'), /Applied "Preset 1"/);
+  });
+
+  await check('a renamed preset keeps its name on the shelf', async () => {
+    await page.fill('#presets li input.name', 'Seahorse');
+    await page.press('#presets li input.name', 'Enter');
+    await page.waitForSelector('#status:has-text("Renamed")');
+    const listed = spawnSync(qzhost, ['presets', '--shelf', shelfFile, 'list'], { encoding: 'utf8' });
+    assert.match(listed.stdout, /^1 {2}Seahorse {2}\(PixelFilterHandler Vorlux, /);
+  });
+
+  await check('a preset is deleted once confirmed, and the drawer closes', async () => {
+    page.once('dialog', (dialog) => dialog.dismiss());
+    await page.click('#presets li .delete');
+    await settled();
+    assert.equal(await presets().count(), 1);
+    page.once('dialog', (dialog) => dialog.accept());
+    await page.click('#presets li .delete');
+    await page.waitForSelector('#status:has-text("Deleted")');
+    assert.equal(await presets().count(), 0);
+    assert.equal(await page.isVisible('#shelf-empty'), true);
+    await page.click('#shelf-close');
+    await page.waitForSelector('#shelf', { state: 'hidden' });
+    await page.click(`#control-${OPEN_SHELF}`);
+    await page.waitForSelector('#shelf', { state: 'visible' });
+  });
+
   await check('requests for another site\'s name or from another origin are refused', async () => {
     const port = new URL(address).port;
-    assert.equal(await rawRequest(address, 'GET', { Host: `evil.example:${port}` }), 403);
-    assert.equal(await rawRequest(address, 'POST', { Origin: 'http://evil.example' }), 403);
+    assert.equal((await rawRequest(address, 'GET', { Host: `evil.example:${port}` })).status, 403);
+    assert.equal((await rawRequest(address, 'POST', { Origin: 'http://evil.example' })).status, 403);
   });
 
   await check('a second panel on the same port is refused, not let to share it', async () => {
-    const second = spawnSync(qzhost, ['panel', scene, '--port', new URL(address).port], { encoding: 'utf8' });
+    const second = spawnSync(qzhost, ['panel', scene, '--port', new URL(address).port, '--shelf', shelfFile],
+      { encoding: 'utf8' });
     assert.equal(second.status, 2);
     assert.match(second.stderr, /^qzhost: cannot listen on 127\.0\.0\.1:\d+/);
   });
@@ -184,6 +247,23 @@ await check('SIGTERM closes the panel and exits cleanly', async () => {
   const { code, output } = await panel.exited;
   assert.equal(code, 0);
   assert.match(output, /Panel closed/);
+});
+
+await check('a damaged shelf database is reported and the panel works without presets', async () => {
+  const damaged = path.join(temp, 'damaged.sqlite');
+  fs.writeFileSync(damaged, 'these are not the bytes of a database');
+  const withoutShelf = startPanel(scene, damaged);
+  try {
+    const at = await withoutShelf.address;
+    assert.equal(withoutShelf.errors(), `qzhost: shelf database '${damaged}': cannot be read: file is not a database;`
+      + ' the panel works without presets\n');
+    assert.equal((await rawRequest(at, 'GET', {}, '/api/panel')).status, 200);
+    assert.deepEqual(JSON.parse((await rawRequest(at, 'GET', {}, '/api/shelf')).body),
+      { available: false, open: false, presets: [] });
+  } finally {
+    withoutShelf.child.kill('SIGTERM');
+  }
+  assert.equal((await withoutShelf.exited).code, 0);
 });
 
 fs.rmSync(temp, { recursive: true, force: true });

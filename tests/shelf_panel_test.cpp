@@ -1,0 +1,220 @@
+// The module's preset buttons and shelf callbacks through the host's real
+// shelf, and the panel session that gives the web page the shelf drawer.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "qzhost/loader/interface.h"
+#include "qzhost/output/png.h"
+#include "qzhost/services/host.h"
+#include "qzhost/web/panel_session.h"
+#include "tests/session_helpers.h"
+
+using namespace qzhost;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr unsigned long kCenterX = 0x8001, kZoom = 0x8003, kPreview = 0x8004, kOpenShelf = 0x8006,
+                        kAddPreset = 0x8007;
+
+// One database per test, since ctest runs the tests side by side.
+fs::path freshShelf() {
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const fs::path file = fs::path(::testing::TempDir()) / ("shelf-" + test + ".sqlite");
+    fs::remove(file);
+    return file;
+}
+
+// The shelf opens before any panel does, so that the module subscribes.
+struct HostWithShelf : Host {
+    explicit HostWithShelf(const fs::path &file) { openShelf(file); }
+};
+
+std::vector<unsigned char> pixel(const DecodedPng &image, int x, int y) {
+    const auto at = image.rgb.begin() + (static_cast<ptrdiff_t>(y) * image.width + x) * 3;
+    return {at, at + 3};
+}
+
+Preset presetFor(const std::string &name, std::vector<Json> settings) {
+    return Preset{0, "PixelFilterHandler", "Vorlux", name, "", std::move(settings),
+                  encodeRgb8(1, 1, {0, 0, 0})};
+}
+
+class ShelfPanel : public ::testing::Test {
+protected:
+    Panel &panel() { return open_->panel(); }
+    Shelf &shelf() { return *host_.shelf(); }
+    ShelfClient &client() { return *shelf().clients().at(0); }
+    std::vector<Preset> presets() { return shelf().presetsFor(client()); }
+    void press(unsigned long id) { panel().hints.buttons.at(id)(open_->handle(), static_cast<int>(id)); }
+    double centerX() { return filter_.save()[0]["value"].get<double>(); }
+
+    HostWithShelf host_{freshShelf()};
+    LoadedModule module_{VORLUX_MODULE_FILE};
+    FilterServer server_{module_, "Vorlux"};
+    HostedFilter filter_{server_};
+    std::optional<OpenPanel> open_{std::in_place, filter_};
+};
+
+TEST_F(ShelfPanel, AddPresetOpensAClosedShelfFirstAndOtherwiseOnlyAdds) {
+    ASSERT_EQ(shelf().clients().size(), 1u);
+    EXPECT_FALSE(client().open);
+    // Each open and each add counts as one change of the shelf.
+    uint64_t before = shelf().changes();
+    press(kAddPreset);
+    EXPECT_TRUE(client().open);
+    EXPECT_EQ(presets().size(), 1u);
+    EXPECT_EQ(shelf().changes(), before + 2);
+
+    before = shelf().changes();
+    press(kAddPreset);
+    EXPECT_TRUE(client().open);
+    EXPECT_EQ(presets().size(), 2u);
+    EXPECT_EQ(shelf().changes(), before + 1);
+
+    shelf().close(client());
+    press(kOpenShelf);
+    EXPECT_TRUE(client().open);
+    EXPECT_EQ(presets().size(), 2u);
+}
+
+TEST_F(ShelfPanel, TheThumbnailCentreIsTheViewCentreInSquarePixelsWhateverTheFrame) {
+    press(kAddPreset);
+    // A render of a frame with wide pixels in between must not skew the next thumbnail.
+    host_.setFrameFormat(64, 48, 2.0);
+    const RenderOps &render = server_.renderOps();
+    ASSERT_EQ(render.init(filter_.instance(), 0), nullptr);
+    ASSERT_EQ(render.newTime(filter_.instance(), 0, 0.0), nullptr);
+    press(kAddPreset);
+    render.cleanup(filter_.instance());
+
+    const std::vector<Preset> stored = presets();
+    ASSERT_EQ(stored.size(), 2u);
+    const DecodedPng first = decodePng(stored[0].thumbnail);
+    EXPECT_EQ(first.width, 128);
+    EXPECT_EQ(first.height, 128);
+    // The centre escapes after 279 iterations: (0.33333, 0, 0.185546875), rounded to bytes.
+    EXPECT_EQ(pixel(first, 64, 64), (std::vector<unsigned char>{85, 0, 47}));
+    EXPECT_EQ(decodePng(stored[1].thumbnail).rgb, first.rgb);
+}
+
+TEST_F(ShelfPanel, ApplyingAPresetRefreshesThePanelWithItsValuesAtTimeZero) {
+    const int64_t id = shelf().store().add(presetFor(
+        "Keyed", {{{"channel", "Center.X"}, {"value", 0.25}},
+                  {{"channel", "Center.Y"}, {"value", -0.5}},
+                  {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", 20}}, {{"time", 1}, {"value", 40}}}}}}));
+    host_.setTime(0.5);
+    const unsigned refreshes = panel().refreshes;
+    EXPECT_EQ(shelf().apply(id, client()), "");
+    EXPECT_EQ(panel().refreshes, refreshes + 1);
+    EXPECT_EQ(filter_.describe(), "Vorlux  (0.25, -0.5)  20");
+}
+
+TEST_F(ShelfPanel, AFailedLoadStillRefreshesThePanelAndKeepsTheCachedValues) {
+    const int64_t id = shelf().store().add(presetFor(
+        "Broken", {{{"channel", "Center.X"}, {"value", 0.25}},
+                   {{"channel", "Center.Y"}, {"value", -0.5}},
+                   {{"channel", "Zoom"}, {"value", "deep"}}}));
+    const unsigned refreshes = panel().refreshes;
+    EXPECT_NE(shelf().apply(id, client()), "") << "the refused block is reported";
+    EXPECT_EQ(panel().refreshes, refreshes + 1);
+    EXPECT_EQ(filter_.describe(), "Vorlux  (-0.222, 0.8)  15");
+}
+
+TEST_F(ShelfPanel, AClickRightAfterAddPresetMovesTheCentreByOnePreviewStep) {
+    Raster raster(64, 48);
+    panel().hints.previewDraw.at(kPreview)(open_->handle(), kPreview, &raster, 64, 48);
+    press(kAddPreset);
+    int click[4] = {33, 24, 33, 24};
+    panel().hints.previewDrag.at(kPreview).function(open_->handle(), kPreview, 33, 24, click, 0);
+    EXPECT_DOUBLE_EQ(centerX(), -0.222 + 3.2 / 15 / 64);
+}
+
+TEST_F(ShelfPanel, ClosingThePanelUnsubscribesItsInstance) {
+    press(kOpenShelf);
+    open_.reset();
+    EXPECT_TRUE(shelf().clients().empty());
+    EXPECT_EQ(shelf().selected(), nullptr);
+}
+
+class ShelfSession : public ::testing::Test {
+protected:
+    Json value(unsigned long id) { return describedValue(session_, id); }
+
+    HostWithShelf host_{freshShelf()};
+    LoadedScene scene_{oneVorluxFilter(), {}};
+    PanelSession session_{scene_, fs::path(::testing::TempDir()) / "shelf-session.json", {64, 48}};
+};
+
+TEST_F(ShelfSession, ThePageAddsAppliesRenamesAndDeletesPresets) {
+    EXPECT_EQ(session_.shelf(), Json::parse(R"({"available": true, "open": false, "presets": [], "error": "",
+                                                "longestName": 100})"));
+    session_.pressButton(kAddPreset);
+    Json shelf = session_.shelf();
+    ASSERT_TRUE(shelf["open"].get<bool>());
+    ASSERT_EQ(shelf["presets"].size(), 1u);
+    const int64_t id = shelf["presets"][0]["id"];
+    EXPECT_EQ(shelf["presets"][0]["name"], "Preset 1");
+    EXPECT_EQ(decodePng(session_.presetThumbnail(id)).width, 128);
+
+    session_.setValue(kZoom, 100.0);
+    session_.previewGesture(40, 10, {40, 10, 40, 10});
+    const Json applied = session_.applyPreset(id);
+    EXPECT_EQ(applied, Json::parse(R"({"redraw": true})"));
+    EXPECT_EQ(value(kZoom), 15.0);
+    EXPECT_EQ(value(kCenterX), -0.222);
+
+    EXPECT_EQ(session_.renamePreset(id, "  Seahorse\t")["name"], "Seahorse");
+    std::string longest;
+    for (size_t i = 0; i < kMaxPresetName; ++i) longest += "\xC3\xA9";  // é, two bytes each
+    EXPECT_EQ(session_.renamePreset(id, longest)["name"], longest);
+    for (const std::string &bad : {std::string(), std::string("  "), std::string("two\nlines"), longest + "e"}) {
+        EXPECT_THROW(session_.renamePreset(id, bad), BadRequest) << bad;
+    }
+    EXPECT_EQ(session_.shelf()["presets"][0]["name"], longest);
+
+    session_.select();
+    EXPECT_NE(host_.shelf()->selected(), nullptr);
+    session_.deletePreset(id);
+    EXPECT_TRUE(session_.shelf()["presets"].empty());
+    EXPECT_THROW(session_.applyPreset(id), BadRequest);
+    session_.closeShelf();
+    EXPECT_FALSE(session_.shelf()["open"].get<bool>());
+}
+
+TEST_F(ShelfSession, AnAddThatFoundTheDatabaseLockedIsShownUntilAnAddSucceeds) {
+    sqlite3 *other;
+    ASSERT_EQ(sqlite3_open(host_.shelf()->store().file().c_str(), &other), SQLITE_OK);
+    sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    session_.pressButton(kAddPreset);
+    const Json locked = session_.shelf();
+    EXPECT_TRUE(locked["open"].get<bool>());
+    EXPECT_TRUE(locked["presets"].empty());
+    EXPECT_NE(locked["error"].get<std::string>().find("cannot add a preset: it is locked by another program"),
+              std::string::npos);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    session_.pressButton(kAddPreset);
+    const Json added = session_.shelf();
+    EXPECT_EQ(added["presets"].size(), 1u);
+    EXPECT_EQ(added["error"], "");
+}
+
+TEST_F(ShelfSession, PresetsOfOtherPlugInsAreNotOffered) {
+    Preset other = presetFor("Other", {});
+    other.server = "Elsewhere";
+    const int64_t id = host_.shelf()->store().add(other);
+    session_.pressButton(kOpenShelf);
+    EXPECT_TRUE(session_.shelf()["presets"].empty());
+    EXPECT_THROW(session_.presetThumbnail(id), BadRequest);
+    EXPECT_THROW(session_.applyPreset(id), BadRequest);
+    EXPECT_THROW(session_.renamePreset(id, "Mine"), BadRequest);
+    EXPECT_THROW(session_.deletePreset(id), BadRequest);
+    EXPECT_EQ(host_.shelf()->store().get(id)->name, "Other");
+}
+
+}  // namespace
