@@ -233,9 +233,10 @@ std::vector<unsigned char> PanelSession::presetThumbnail(int64_t id) {
 Json PanelSession::applyPreset(int64_t id) {
     std::lock_guard lock(mutex_);
     clientPreset(id);
+    ShelfClient &client = shelfClient();
     std::string refused;
     Json answer = redrawAfter([&] {
-        refused = hostShelf().apply(id, shelfClient());
+        refused = hostShelf().apply(id, client);
         return false;
     });
     if (!refused.empty()) answer["error"] = "the module refused the preset: " + refused;
@@ -259,7 +260,9 @@ Json PanelSession::deletePreset(int64_t id) {
 
 Json PanelSession::closeShelf() {
     std::lock_guard lock(mutex_);
-    hostShelf().close(shelfClient());
+    // The client first: without a shelf there is none, and no shelf to ask.
+    ShelfClient &client = shelfClient();
+    hostShelf().close(client);
     return Json::object();
 }
 
