@@ -1,5 +1,6 @@
 #include "fractal/fractal.h"
 
+#include <array>
 #include <cmath>
 
 namespace vorlux {
@@ -31,15 +32,28 @@ void paletteColour(int count, float rgb[3]) {
     }
 }
 
+namespace {
+
+// The colour of every count, worked out once when the module loads, so that
+// colouring a pixel costs a lookup rather than a remainder and three blends.
+// The limit's entry is black: points taken to lie inside the set.
+using CountColours = std::array<std::array<float, 3>, kIterationLimit + 1>;
+
+const CountColours kCountColours = [] {
+    CountColours colours{};
+    for (int count = 1; count < kIterationLimit; ++count) paletteColour(count, colours[count].data());
+    return colours;
+}();
+
+}  // namespace
+
 void pointColour(double px, double py, int width, int height, const ViewGeometry &view, float rgb[3]) {
     const double cr = (px - (width >> 1)) * view.stepX + view.centerX;
     const double ci = (py - (height >> 1)) * view.stepY + view.centerY;
-    const int count = escapeCount(cr, ci);
-    if (count == kIterationLimit) {
-        rgb[0] = rgb[1] = rgb[2] = 0.0f;
-    } else {
-        paletteColour(count, rgb);
-    }
+    const std::array<float, 3> &colour = kCountColours[escapeCount(cr, ci)];
+    rgb[0] = colour[0];
+    rgb[1] = colour[1];
+    rgb[2] = colour[2];
 }
 
 void applyRenderSteps(ViewGeometry &view, int width, double pixelAspect) {
