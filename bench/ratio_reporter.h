@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,9 +22,15 @@ public:
 
     explicit RatioReporter(std::vector<Pair> pairs) : pairs_(std::move(pairs)) {}
 
+    // With --benchmark_repetitions the median of the repetitions is used, which
+    // a busy machine disturbs least; otherwise the single run.
     void ReportRuns(const std::vector<Run> &runs) override {
         for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+            if (run.error_occurred) continue;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                seconds_[run.run_name.str()] = run.GetAdjustedRealTime();
+                medians_.insert(run.run_name.str());
+            } else if (run.run_type == Run::RT_Iteration && !medians_.count(run.benchmark_name())) {
                 seconds_[run.benchmark_name()] = run.GetAdjustedRealTime();
             }
         }
@@ -51,6 +58,7 @@ public:
 private:
     std::vector<Pair> pairs_;
     std::map<std::string, double> seconds_;
+    std::set<std::string> medians_;
 };
 
 // main() for a benchmark program whose figures are the given ratios.
