@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -137,7 +138,12 @@ TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
         const DecodedPng image = decodePng(original.thumbnail);
         return encodeRgb8(image.width, image.height, image.rgb, {{"qzhost-preset", json}});
     };
+    // A chunk that claims two gigabytes must be refused, not allocated.
+    std::vector<unsigned char> boastful = file;
+    const auto text = std::search(boastful.begin(), boastful.end(), std::begin("iTXt"), std::end("iTXt") - 1);
+    std::fill(text - 4, text, 0x7F);
     const std::pair<std::vector<unsigned char>, std::string> broken[] = {
+        {boastful, "p: the PNG data is damaged or too large"},
         {{'G', 'I', 'F', '8', '9', 'a', 0, 0, 0}, "p: not a PNG image"},
         {std::vector<unsigned char>(file.begin(), file.begin() + file.size() / 2), "p: the PNG data is damaged or too large"},
         {original.thumbnail, "p: the image carries no preset"},

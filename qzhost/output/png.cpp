@@ -14,6 +14,9 @@ namespace {
 // little on images of smooth colour bands.
 constexpr int kCompression = 2;
 constexpr png_uint_32 kMaxDecodedSide = 8192;
+// A chunk declares its own length: without a cap, a few bytes claiming two
+// gigabytes of text make libpng allocate them.
+constexpr png_alloc_size_t kMaxChunkBytes = 8 * 1024 * 1024;
 
 void appendBytes(png_structp png, png_bytep data, png_size_t length) {
     auto *out = static_cast<std::vector<unsigned char> *>(png_get_io_ptr(png));
@@ -71,6 +74,7 @@ bool decode(Reader &reader, DecodedPng &image, png_bytepp &rows) {
     }
     png_set_read_fn(png, &reader, readBytes);
     png_set_user_limits(png, kMaxDecodedSide, kMaxDecodedSide);
+    png_set_chunk_malloc_max(png, kMaxChunkBytes);
     png_read_info(png, info);
     image.width = static_cast<int>(png_get_image_width(png, info));
     image.height = static_cast<int>(png_get_image_height(png, info));
@@ -96,6 +100,20 @@ bool decode(Reader &reader, DecodedPng &image, png_bytepp &rows) {
     png_free(png, rows);
     rows = nullptr;
     png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+// Every chunk declares its own length, and libpng allocates what a chunk
+// claims before reading it: a few bytes claiming two gigabytes would get
+// them. Data held whole in memory can be checked first: no chunk may claim
+// more than the bytes that follow it.
+bool chunkLengthsFit(const std::vector<unsigned char> &bytes) {
+    constexpr size_t kSignature = 8, kHeader = 8, kCrc = 4;
+    for (size_t at = kSignature; at + kHeader <= bytes.size();) {
+        const size_t length = png_get_uint_32(bytes.data() + at);
+        if (length > bytes.size() - at - kHeader) return false;
+        at += kHeader + length + kCrc;
+    }
     return true;
 }
 
@@ -128,6 +146,7 @@ std::vector<unsigned char> encodeRgb8(int width, int height, const std::vector<u
 
 DecodedPng decodePng(const std::vector<unsigned char> &bytes) {
     if (bytes.size() < 8 || png_sig_cmp(bytes.data(), 0, 8) != 0) throw HostError("not a PNG image");
+    if (!chunkLengthsFit(bytes)) throw HostError("the PNG data is damaged or too large");
     Reader reader{bytes, 0};
     DecodedPng image;
     png_bytepp rows = nullptr;
