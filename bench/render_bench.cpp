@@ -8,6 +8,7 @@
 
 #include "bench/ratio_reporter.h"
 #include "fractal/fractal.h"
+#include "qzhost/render/progress.h"
 #include "qzhost/render/render_job.h"
 #include "qzhost/scene/default_scene.h"
 #include "qzhost/services/host.h"
@@ -50,12 +51,6 @@ void ModuleFrame(benchmark::State &state) {
     for (auto _ : state) renderer.render(0, 0.0, frame, stop);
 }
 
-class Quiet : public ProgressDisplay {
-public:
-    void update(const RenderProgress &, const std::filesystem::path &) override {}
-    void finish(const RenderProgress &) override {}
-};
-
 // The first dozen frames of the built-in scene, written as PNG files.
 void EndToEndRender(benchmark::State &state) {
     const auto folder = std::filesystem::temp_directory_path() / "vorlux-render-bench";
@@ -71,12 +66,12 @@ void EndToEndRender(benchmark::State &state) {
     request.fps = document.frames.fps;
     request.threads = 2;
     request.folder = folder;
-    Quiet quiet;
+    const auto quiet = makeProgressDisplay(ProgressStyle::Quiet);
     std::atomic<bool> stop{false};
     double outside = 0;
     for (auto _ : state) {
         RenderProgress progress;
-        runRender(scene, request, stop, quiet, progress);
+        runRender(scene, request, stop, *quiet, progress);
         outside = 1.0 - progress.pixelSeconds / progress.seconds;
     }
     state.counters["outside_pixels"] = outside;

@@ -13,6 +13,7 @@
 
 #include "fractal/fractal.h"
 #include "qzhost/error.h"
+#include "qzhost/render/progress.h"
 #include "qzhost/render/render_job.h"
 #include "qzhost/services/host.h"
 #include "qzhost/web/panel_session.h"
@@ -73,12 +74,6 @@ std::vector<float> readExr(const fs::path &file) {
     return rgba;
 }
 
-class Silent : public ProgressDisplay {
-public:
-    void update(const RenderProgress &, const fs::path &) override {}
-    void finish(const RenderProgress &) override {}
-};
-
 // Raises the stop flag once the given number of frames is done.
 class StopAfter : public ProgressDisplay {
 public:
@@ -118,7 +113,7 @@ class Rendering : public ::testing::Test {
 protected:
     Host host_;
     fs::path folder_ = fs::temp_directory_path() / "vorlux-render-test";
-    Silent silent_;
+    std::unique_ptr<ProgressDisplay> silent_ = makeProgressDisplay(ProgressStyle::Quiet);
     std::atomic<bool> stop_{false};
     RenderProgress progress_;
 };
@@ -167,9 +162,9 @@ TEST_F(Rendering, FilesAreTheSameWhateverTheThreadsAndTheRange) {
         {"time": 0, "value": 15, "curve": "exponential"}, {"time": 0.25, "value": 1500}]})")),
                       "");
     const RenderRequest full = requestFor(scene, folder_ / "full", 0, 5, 1);
-    ASSERT_TRUE(runRender(scene, full, stop_, silent_, progress_));
+    ASSERT_TRUE(runRender(scene, full, stop_, *silent_, progress_));
     const RenderRequest part = requestFor(scene, folder_ / "part", 2, 3, 4);
-    ASSERT_TRUE(runRender(scene, part, stop_, silent_, progress_));
+    ASSERT_TRUE(runRender(scene, part, stop_, *silent_, progress_));
     for (int frame : {2, 3}) {
         EXPECT_EQ(contentOf(frameFile(part, frame)), contentOf(frameFile(full, frame))) << frame;
     }
@@ -188,7 +183,7 @@ TEST_F(Rendering, InterruptedRenderLeavesWholeFramesAndResumes) {
 
     stop_ = false;
     request.skipExisting = true;
-    ASSERT_TRUE(runRender(scene, request, stop_, silent_, progress_));
+    ASSERT_TRUE(runRender(scene, request, stop_, *silent_, progress_));
     EXPECT_EQ(progress_.skipped, written);
     EXPECT_EQ(std::distance(fs::directory_iterator(request.folder), {}), 6);
 }
@@ -198,7 +193,7 @@ TEST_F(Rendering, MissingSceneInfoFailsBeforeAnyFrame) {
     host_.registry().withdraw(HOST_SCENE_INFO);
     const RenderRequest request = requestFor(scene, folder_ / "failed", 0, 1, 1);
     try {
-        runRender(scene, request, stop_, silent_, progress_);
+        runRender(scene, request, stop_, *silent_, progress_);
         FAIL() << "render started without scene info";
     } catch (const HostError &e) {
         EXPECT_EQ(e.exitCode(), kExitFailed);
@@ -212,7 +207,7 @@ TEST_F(Rendering, ExrKeepsTheFloatsAndVideoCollectsTheFrames) {
     RenderRequest request = requestFor(scene, folder_ / "formats", 0, 2, 2);
     request.format = ImageFormat::Exr;
     request.video = request.folder / "zoom.mp4";
-    ASSERT_TRUE(runRender(scene, request, stop_, silent_, progress_));
+    ASSERT_TRUE(runRender(scene, request, stop_, *silent_, progress_));
     EXPECT_GT(fs::file_size(request.folder / "zoom.mp4"), 0u);
     EXPECT_EQ(readExr(frameFile(request, 0)), renderOne(scene, 0).rgba) << "bit for bit";
     EXPECT_EQ(std::distance(fs::directory_iterator(request.folder), {}), 4) << "three frames and the video";

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "qzhost/render/progress.h"
 #include "qzhost/render/render_job.h"
 #include "qzhost/scene/default_scene.h"
 #include "qzhost/services/host.h"
@@ -25,12 +26,6 @@ long residentBytes() {
     statm >> size >> resident;
     return resident * sysconf(_SC_PAGESIZE);
 }
-
-class Silent : public ProgressDisplay {
-public:
-    void update(const RenderProgress &, const std::filesystem::path &) override {}
-    void finish(const RenderProgress &) override {}
-};
 
 std::string gestureBody(int i) {
     const int x = 10 + i % 60, y = 8 + i % 40;
@@ -61,8 +56,8 @@ TEST(Soak, RenderAndPanelTrafficOnOneInstance) {
     request.folder = folder;
     std::atomic<bool> stop{false};
     RenderProgress progress;
-    Silent silent;
-    std::thread rendering([&] { runRender(scene, request, stop, silent, progress); });
+    const auto silent = makeProgressDisplay(ProgressStyle::Quiet);
+    std::thread rendering([&] { runRender(scene, request, stop, *silent, progress); });
 
     httplib::Client client("127.0.0.1", port);
     int failures = 0;
