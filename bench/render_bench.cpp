@@ -58,12 +58,8 @@ void EndToEndRender(benchmark::State &state) {
     Host host;
     const SceneDocument document = defaultScene(VORLUX_MODULE_FILE);
     LoadedScene scene(document, "");
-    RenderRequest request;
-    request.first = 0;
+    RenderRequest request = renderRequestFor(document.frames);
     request.last = 11;
-    request.width = document.frames.width;
-    request.height = document.frames.height;
-    request.fps = document.frames.fps;
     request.threads = 2;
     request.folder = folder;
     const auto quiet = makeProgressDisplay(ProgressStyle::Quiet);

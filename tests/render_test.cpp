@@ -89,14 +89,9 @@ private:
 };
 
 RenderRequest requestFor(const LoadedScene &scene, const fs::path &folder, int first, int last, int threads) {
-    RenderRequest request;
-    const FrameSettings &f = scene.frames();
+    RenderRequest request = renderRequestFor(scene.frames());
     request.first = first;
     request.last = last;
-    request.width = f.width;
-    request.height = f.height;
-    request.pixelAspect = f.pixelAspect;
-    request.fps = f.fps;
     request.threads = threads;
     request.folder = folder;
     fs::remove_all(folder);

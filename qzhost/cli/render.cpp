@@ -88,13 +88,7 @@ void parseSize(const std::string &text, RenderRequest &request) {
 
 // Everything the options can get wrong is found here, before any work.
 RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &frames) {
-    RenderRequest request;
-    request.first = frames.first;
-    request.last = frames.last;
-    request.width = frames.width;
-    request.height = frames.height;
-    request.pixelAspect = frames.pixelAspect;
-    request.fps = frames.fps;
+    RenderRequest request = renderRequestFor(frames);
     if (!options.frames.empty()) parseFrames(options.frames, request);
     if (!options.size.empty()) parseSize(options.size, request);
     const auto format = imageFormatNamed(options.format);

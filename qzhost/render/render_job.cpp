@@ -7,6 +7,17 @@
 
 namespace qzhost {
 
+RenderRequest renderRequestFor(const FrameSettings &frames) {
+    RenderRequest request;
+    request.first = frames.first;
+    request.last = frames.last;
+    request.width = frames.width;
+    request.height = frames.height;
+    request.pixelAspect = frames.pixelAspect;
+    request.fps = frames.fps;
+    return request;
+}
+
 std::filesystem::path frameFile(const RenderRequest &request, int frame) {
     const int digits = std::max<int>(4, std::to_string(request.last).size());
     std::string number = std::to_string(frame);

@@ -25,6 +25,10 @@ struct RenderRequest {
     std::optional<std::filesystem::path> video;
 };
 
+// A request for all of a scene's frames at the scene's own size; the caller
+// sets the rest.
+RenderRequest renderRequestFor(const FrameSettings &frames);
+
 // What a render has done so far, as its progress display sees it.
 struct RenderProgress {
     int frame = 0;        // the frame just finished
