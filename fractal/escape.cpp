@@ -2,12 +2,12 @@
 //
 // The fast path computes the orbit with the very operations of the plain loop, in the same order,
 // so every state it visits is bit-identical to the plain loop's and every escape it reports is the
-// plain loop's. It stops early only when it has shown that no later state can escape; each such
-// argument is written beside its code.
-#include <algorithm>
+// plain loop's. It stops early only when it has shown that no later state can escape, or that c lies
+// inside the set with a margin; each such argument is written beside its code.
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
-#include <optional>
 
 #include "fractal/fractal.h"
 
@@ -41,6 +41,14 @@ struct Orbit {
     }
 
     double magnitudeSquared() const { return xx + yy; }
+
+    // Makes (x, y) the current state, for an orbit that starts somewhere else than at 0.
+    void moveTo(double toX, double toY) {
+        x = toX;
+        y = toY;
+        xx = toX * toX;
+        yy = toY * toY;
+    }
 };
 
 // Why the closed form may answer 512: an accepted c has an attracting fixed point (main cardioid)
@@ -70,205 +78,269 @@ bool insideCardioidOrDisc(double cr, double ci) {
     return lhs * lhs <= 2.0 * (w + wr);
 }
 
-// Trapping a ball. Let F be the rounded step above and f(z) = z^2 + c exactly. For |w - a| <= r,
+// Why a ball can answer 512. Let f(z) = z^2 + c exactly and F the rounded step above. For
+// |w - a| <= r,
 //   |f(w) - f(a)| = |w - a| |w + a| <= (2|a| + r) r,
-// and each of F(w), F(a) differs from f by at most 5.1 u (|.|^2 + |c|) plus 1e-322 from underflow,
-// where u = 2^-53 (three roundings in the real part, two in the imaginary part). So F maps the
-// ball B(a, r) into B(F(a), r') with r' = (2|a| + r) r (1 + 2^-40) + 2^-48 (|a|^2 + |c|) + 1e-300,
-// whose factors also cover the rounding of r' itself. If after p steps B(a_p, r_p) lies inside
-// B(a_0, r_0), and every ball on the way lies within radius 1.999, then a state in B(a_0, r_0)
-// stays in these balls forever and never escapes: its count is the limit.
+// and F(a) differs from f(a) by at most 5.1 u (|a|^2 + |c|) plus 1e-322 from underflow, where
+// u = 2^-53 (three roundings in the real part, two in the imaginary part). So f maps the ball
+// B(a, r) into B(F(a), r') with r' = (2|a| + r) r (1 + 2^-40) + 2^-48 (|a|^2 + |c|) + 1e-300, whose
+// factors also cover the rounding of r' itself. Carried along a round of L steps, f^L maps B(a, r)
+// into B(F^L(a), r_L). When that ball lies inside B(a, (1 - 2^-16) r), f^L maps the closed disc
+// strictly into itself, so by the Schwarz lemma it has a fixed point there that attracts the whole
+// disc: f has an attracting cycle and c lies inside the set, in a hyperbolic component. Every
+// attracting cycle of z^2 + c attracts the critical point 0, so the exact orbit of 0 never escapes.
+// As with the closed form above, the margin keeps the cycle's pull far above the rounding of the
+// orbit, which therefore follows the exact one: the count is 512.
 double grownRadius(double radius, double centreMagnitude, double centreMagnitudeSquared, double cNorm) {
     return (2.0 * centreMagnitude + radius) * (radius * (1.0 + 0x1p-40)) +
            (0x1p-48 * (centreMagnitudeSquared + cNorm) + 1e-300);
 }
 
-// Every ball of a trap must stay this far inside the escape radius; the margin leaves the rounded
-// escape test of any state in it well below 4.
-constexpr double kTrapReach = 1.999;
+constexpr double kBallMargin = 1.0 - 0x1p-16;
 
-// A ball around a centre near a periodic point, carried along one round. It starts big enough
-// to hold the current state with room to spare; the floor covers a state that is the centre.
-class Trap {
-public:
-    Trap(double cr, double ci, double centreX, double centreY, double stateX, double stateY)
-        : centre_{cr, ci, centreX, centreY, centreX * centreX, centreY * centreY} {
-        const double ex = stateX - centreX;
-        const double ey = stateY - centreY;
-        radius0_ = kRadiusFactor * std::sqrt(ex * ex + ey * ey) + kRadiusFloor;
-        radius_ = radius0_;
-    }
+// 2^e for 0 <= e <= 1023, exactly.
+double powerOfTwo(int e) { return std::bit_cast<double>(static_cast<std::uint64_t>(1023 + e) << 52); }
 
-    // Moves the centre one rounded step and grows the radius to hold the image of the ball.
-    void step(double cNorm) {
-        const double m2 = centre_.magnitudeSquared();
-        const double m = std::sqrt(m2);
-        reach_ = std::max(reach_, m + radius_);
-        radius_ = grownRadius(radius_, m, m2, cNorm);
-        centre_.step();
-    }
-
-    // After a full round: whether the final ball lies in the first and no ball came near radius 2.
-    bool holds(double centreX, double centreY) const {
-        const double reach = std::max(reach_, std::sqrt(centre_.magnitudeSquared()) + radius_);
-        const double ex = centre_.x - centreX;
-        const double ey = centre_.y - centreY;
-        const double shift = std::sqrt(ex * ex + ey * ey);
-        return reach < kTrapReach && (shift + radius_) * (1.0 + 0x1p-40) <= radius0_;
-    }
-
-private:
-    static constexpr double kRadiusFactor = 1.3;
-    static constexpr double kRadiusFloor = 1e-12;
-
-    Orbit centre_;  // the ball's centre, stepped like any orbit
-    double radius0_;
-    double radius_;
-    double reach_ = 0.0;
+// Neighbouring pixels mostly lie in the same component, so the cycle last proven on this thread is
+// the first guess for the next point. It only saves time: every proof stands on its own.
+struct ProvenCycle {
+    int period = 0;  // 0: none
+    double x = 0.0;
+    double y = 0.0;
 };
+thread_local ProvenCycle tLastCycle;
 
-// The best a round of the fast path can report.
-enum class Verdict { Undecided, Escaped, Trapped };
+// The steps every point takes before the search for a proof begins.
+constexpr int kPlainSteps = 8;
 
+enum class Verdict { Undecided, Escaped, Inside };
+
+// Steps the orbit on while it looks for a proof that c is inside.
+//
+// The period to try comes from the orbit: a component of period p lies where |z_p| is smaller than
+// every earlier |z_k|, so each new closest approach of the orbit to 0 at step n suggests the period
+// n. An attempt at a period runs in rounds of that many steps (of a multiple of it for short
+// periods). Newton's method on f^L(z) = z, a = z + (f^L(z) - z) / (1 - D) with D the derivative of
+// the round, first estimates a cycle point from the orbit itself; once two estimates in a row
+// agree, the estimate becomes a guess carried beside the orbit, with a ball as wide as the last
+// Newton step, and each round refines the guess. The extra work runs alongside the orbit, whose own
+// steps are a chain of dependent operations, so it costs little.
 class EscapeSearch {
 public:
-    EscapeSearch(double cr, double ci) : orbit_{cr, ci}, cNorm_(std::fabs(cr) + std::fabs(ci)) {}
+    EscapeSearch(const Orbit &orbit, double closest, int closestStep)
+        : orbit_(orbit), cNorm_(std::fabs(orbit.cr) + std::fabs(orbit.ci)), closest_(closest),
+          closestStep_(closestStep) {}
 
     int count() {
-        // A point outside radius 2 leaves at the first step, as in the plain loop; points that
-        // escape within a few steps pay only the closed-form test.
-        if (orbit_.step()) return orbit_.n;
-        if (insideCardioidOrDisc(orbit_.cr, orbit_.ci)) return kIterationLimit;
-        while (orbit_.n < kPlainSteps) {
-            if (orbit_.step()) return orbit_.n;
+        if (tLastCycle.period > 0) {
+            startAttempt(tLastCycle.period);
+            fromLastCycle_ = true;
+            // Its first round has no Newton step to size a ball by.
+            startGuess(tLastCycle.x, tLastCycle.y, 0.0);
+        } else {
+            startAttempt(closestStep_);
         }
         while (orbit_.n < kLastState) {
-            if (period_ == 0) {
-                const Verdict verdict = choosePeriod();
-                if (verdict == Verdict::Escaped) return orbit_.n;
-                if (verdict == Verdict::Trapped) return kIterationLimit;
+            if (roundsLeft_ > 0 && orbit_.n + roundLength() > kLastState) roundsLeft_ = 0;
+            if (roundsLeft_ == 0) {
+                if (watch()) return orbit_.n;
                 continue;
             }
-            if (orbit_.n + period_ > kLastState) {
-                // Too few steps left for a round: finish in one last window.
-                period_ = 0;
-                window_ = kLastState;
-                continue;
-            }
-            const Verdict verdict = runRound();
+            const Verdict verdict = !guessing_           ? runRound<false, false>()
+                                    : guessRadius_ > 0.0 ? runRound<true, true>()
+                                                         : runRound<true, false>();
             if (verdict == Verdict::Escaped) return orbit_.n;
-            if (verdict == Verdict::Trapped) return kIterationLimit;
+            if (verdict == Verdict::Inside) return kIterationLimit;
         }
         return kIterationLimit;
     }
 
 private:
-    static constexpr int kPlainSteps = 4;
-    static constexpr int kFirstWindow = 8;
-    static constexpr int kLongestWindow = 256;
-    // Multipliers this close to 1 converge too slowly to be worth a trap.
-    static constexpr double kLargestMultiplier2 = 0.998;
+    static constexpr int kShortestRound = 8;
+    static constexpr int kAttemptRounds = 6;
+    // Rounds an attempt may spend on estimates from the orbit that do not agree.
+    static constexpr int kOrbitRounds = 3;
 
-    // Watches a window of steps for the closest return to the state it started from; the lag of
-    // that return is the period to try. Windows grow, for longer periods later in the orbit.
-    Verdict choosePeriod() {
-        haveCentre_ = false;
-        trapWait_ = 1;
-        roundsToTrap_ = 2;
-        const double fromX = orbit_.x;
-        const double fromY = orbit_.y;
-        double closest = kInfinity;
-        int lag = 0;
-        const int end = std::min(orbit_.n + window_, kLastState);
-        for (int k = 1; orbit_.n < end; ++k) {
-            if (orbit_.step()) return Verdict::Escaped;
-            const double dx = orbit_.x - fromX;
-            const double dy = orbit_.y - fromY;
-            const double d2 = dx * dx + dy * dy;
-            if (d2 < closest) {
-                // A state that repeats exactly repeats forever: the orbit is a function of the
-                // state, and every state of the cycle has already passed the escape test. (States
-                // compare as values; the sign of a zero never changes a later magnitude.)
-                if (dx == 0.0 && dy == 0.0) return Verdict::Trapped;
-                closest = d2;
-                lag = k;
-            }
-        }
-        window_ = std::min(2 * window_, kLongestWindow);
-        period_ = lag;
-        lastReturn_ = std::sqrt(closest);
-        return Verdict::Undecided;
+    int roundLength() const {
+        return period_ >= kShortestRound ? period_ : period_ * ((kShortestRound + period_ - 1) / period_);
     }
 
-    // One round of period_ steps. Every round measures how strongly the period_-fold map contracts
-    // along the orbit; most guesses fail this in their first round. The round before a trap also
-    // takes the complex derivative, for a Newton step on F^p(a) = a that gives the centre of the
-    // trap; a trap round carries a ball around that centre. Traps cost about a round each, so
-    // after every miss the next one waits twice as long.
-    Verdict runRound() {
-        const bool carryTrap = haveCentre_ && roundsToTrap_ == 0;
-        const bool prepareTrap = roundsToTrap_ == 1;
-        const double startX = orbit_.x;
-        const double startY = orbit_.y;
-        double contraction2 = 1.0;  // |derivative|^2, a product of |2 z|^2
-        double derivRe = 1.0;
-        double derivIm = 0.0;
-        std::optional<Trap> trap;
-        if (carryTrap) trap.emplace(orbit_.cr, orbit_.ci, centreX_, centreY_, startX, startY);
-        for (int j = 0; j < period_; ++j) {
-            contraction2 *= 4.0 * orbit_.magnitudeSquared();
-            if (prepareTrap) {
-                const double dr = derivRe * orbit_.x - derivIm * orbit_.y;
-                const double di = derivRe * orbit_.y + derivIm * orbit_.x;
-                derivRe = 2.0 * dr;
-                derivIm = 2.0 * di;
-            }
-            if (trap) trap->step(cNorm_);
-            if (orbit_.step()) return Verdict::Escaped;
-        }
-        const double dx = orbit_.x - startX;
-        const double dy = orbit_.y - startY;
-        if (dx == 0.0 && dy == 0.0) return Verdict::Trapped;  // an exact cycle, as above
-        if (trap) {
-            if (trap->holds(centreX_, centreY_)) return Verdict::Trapped;
-            trapWait_ *= 2;
-            roundsToTrap_ = trapWait_;
-            haveCentre_ = false;
+    void startAttempt(int period) {
+        period_ = period;
+        roundsLeft_ = kAttemptRounds;
+        orbitRounds_ = 0;
+        fromLastCycle_ = false;
+        guessing_ = false;
+        lastNewtonStep_ = kInfinity;
+        estimateX_ = kInfinity;
+        estimateY_ = kInfinity;
+    }
+
+    void startGuess(double x, double y, double radius) {
+        guessing_ = true;
+        guessX_ = x;
+        guessY_ = y;
+        guessRadius_ = radius;
+    }
+
+    // The latest closest approach, when it came after the period (at a multiple of it, or at any
+    // step while the last proven cycle was tried), suggests the next period to try; otherwise the
+    // orbit goes on with plain steps until a new closest approach.
+    void giveUp() {
+        if (fromLastCycle_) tLastCycle.period = 0;
+        if (fromLastCycle_ || closestStep_ > period_) {
+            startAttempt(closestStep_);
         } else {
-            --roundsToTrap_;
+            roundsLeft_ = 0;
         }
-        // Keep the period only while the orbit closes in on an attracting cycle.
-        const double returnDistance = std::sqrt(dx * dx + dy * dy);
-        if (!(contraction2 < kLargestMultiplier2) || !(returnDistance < kShrinkTolerance * lastReturn_)) {
-            period_ = 0;
+    }
+
+    // Notes a state closer to 0 than any before; true when it suggests a new period, which the
+    // caller then starts an attempt at.
+    bool closerThanEver(const Orbit &orbit, double &closest) {
+        const double m2 = orbit.magnitudeSquared();
+        if (!(m2 < closest)) return false;
+        closest = m2;
+        closestStep_ = orbit.n;
+        return !fromLastCycle_ && orbit.n % period_ != 0;
+    }
+
+    // Plain steps until the orbit escapes (true), reaches the last state, or suggests a new period.
+    // The hot loops are functions of their own, with the orbit in locals, so that the compiler
+    // keeps every value of the chain of steps in registers.
+    [[gnu::noinline]] bool watch() {
+        Orbit orbit = orbit_;
+        double closest = closest_;
+        bool newPeriod = false;
+        while (orbit.n < kLastState && !newPeriod) {
+            if (orbit.step()) {
+                orbit_ = orbit;
+                return true;
+            }
+            newPeriod = closerThanEver(orbit, closest);
+        }
+        orbit_ = orbit;
+        closest_ = closest;
+        if (newPeriod) startAttempt(orbit.n);
+        return false;
+    }
+
+    // One round of the attempt: without a guess, the derivative is taken along the orbit itself.
+    template <bool kGuess, bool kBall>
+    [[gnu::noinline]] Verdict runRound() {
+        const int length = roundLength();
+        Orbit orbit = orbit_;
+        const double orbitX = orbit.x;
+        const double orbitY = orbit.y;
+        Orbit guess = orbit;
+        if constexpr (kGuess) guess.moveTo(guessX_, guessY_);
+        const Orbit &base = kGuess ? guess : orbit;
+        double derivRe = 1.0;  // the derivative of the round divided by 2^length
+        double derivIm = 0.0;
+        double radius = guessRadius_;
+        bool guessEscaped = false;
+        double closest = closest_;
+        for (int j = 0; j < length; ++j) {
+            const double dr = derivRe * base.x - derivIm * base.y;
+            const double di = derivRe * base.y + derivIm * base.x;
+            derivRe = dr;
+            derivIm = di;
+            if constexpr (kBall) {
+                const double m2 = guess.magnitudeSquared();
+                radius = grownRadius(radius, std::sqrt(m2), m2, cNorm_);
+            }
+            if constexpr (kGuess) guessEscaped |= guess.step();
+            if (orbit.step()) {
+                orbit_ = orbit;
+                return Verdict::Escaped;
+            }
+            if (closerThanEver(orbit, closest)) {
+                orbit_ = orbit;
+                closest_ = closest;
+                startAttempt(orbit.n);
+                return Verdict::Undecided;
+            }
+        }
+        orbit_ = orbit;
+        closest_ = closest;
+        // A state that repeats exactly repeats forever: the orbit is a function of the state, and
+        // every state of the cycle has already passed the escape test. (States compare as values;
+        // the sign of a zero never changes a later magnitude.)
+        if (orbit.x == orbitX && orbit.y == orbitY) return Verdict::Inside;
+        if (guessEscaped) {
+            giveUp();
             return Verdict::Undecided;
         }
-        lastReturn_ = returnDistance;
-        if (prepareTrap) {
-            // Newton: a = z + (F^p(z) - z) / (1 - derivative).
-            const double mr = 1.0 - derivRe;
-            const double mi = -derivIm;
-            const double mm = mr * mr + mi * mi;
-            centreX_ = startX + (dx * mr + dy * mi) / mm;
-            centreY_ = startY + (dy * mr - dx * mi) / mm;
-            haveCentre_ = true;
+        const double fromX = kGuess ? guessX_ : orbitX;
+        const double fromY = kGuess ? guessY_ : orbitY;
+        const double moveX = base.x - fromX;
+        const double moveY = base.y - fromY;
+        if (kBall && ballLandsInside(moveX, moveY, radius)) {
+            tLastCycle = {period_, guessX_, guessY_};
+            return Verdict::Inside;
         }
+        newtonStep(fromX, fromY, moveX, moveY, derivRe * powerOfTwo(length), derivIm * powerOfTwo(length),
+                   kGuess);
         return Verdict::Undecided;
     }
 
-    // A return may grow a little while the orbit spirals in.
-    static constexpr double kShrinkTolerance = 1.5;
+    // Whether the ball, carried round to land at the guess moved by (moveX, moveY) with the given
+    // radius, lies inside the ball it started as, with the margin. The factor covers the rounding
+    // of the distance and the sum.
+    bool ballLandsInside(double moveX, double moveY, double radius) const {
+        const double shift = std::sqrt(moveX * moveX + moveY * moveY);
+        return (shift + radius) * (1.0 + 0x1p-40) <= guessRadius_ * kBallMargin;
+    }
+
+    // After a round from (fromX, fromY) that moved it by (moveX, moveY) with derivative D: the next
+    // estimate of the cycle point, and whether the attempt goes on. A guess is given up when the
+    // cycle near it repels (|D| >= 1) or its Newton steps stop shrinking fast.
+    void newtonStep(double fromX, double fromY, double moveX, double moveY, double derivRe, double derivIm,
+                    bool guessed) {
+        --roundsLeft_;
+        const double mr = 1.0 - derivRe;
+        const double mi = -derivIm;
+        const double inverse = 1.0 / (mr * mr + mi * mi);
+        const double stepX = (moveX * mr + moveY * mi) * inverse;
+        const double stepY = (moveY * mr - moveX * mi) * inverse;
+        const double step = std::sqrt(stepX * stepX + stepY * stepY);
+        const bool repels = derivRe * derivRe + derivIm * derivIm >= 1.0;
+        const bool failing = guessed && (repels || !(step < 0.5 * lastNewtonStep_));
+        lastNewtonStep_ = step;
+        if (failing || !(step < 1.0) || roundsLeft_ == 0) {
+            giveUp();
+            return;
+        }
+        const double estimateX = fromX + stepX;
+        const double estimateY = fromY + stepY;
+        if (!guessed) {
+            const double dx = estimateX - estimateX_;
+            const double dy = estimateY - estimateY_;
+            estimateX_ = estimateX;
+            estimateY_ = estimateY;
+            if (!(dx * dx + dy * dy < step * step)) {
+                if (++orbitRounds_ == kOrbitRounds) giveUp();
+                return;
+            }
+        }
+        startGuess(estimateX, estimateY, step);
+    }
 
     Orbit orbit_;
-    double cNorm_;  // |cr| + |ci|, at least |c|
-    int window_ = kFirstWindow;
-    int period_ = 0;
-    double lastReturn_ = kInfinity;
-    bool haveCentre_ = false;
-    int trapWait_ = 1;      // rounds to wait after the next missed trap
-    int roundsToTrap_ = 2;  // rounds before the next trap is carried
-    double centreX_ = 0.0;
-    double centreY_ = 0.0;
+    double cNorm_;       // |cr| + |ci|, at least |c|
+    double closest_;     // the smallest |z|^2 so far
+    int closestStep_;    // the step where it was reached
+    int period_ = 1;     // the period of the attempt
+    int roundsLeft_ = 0; // 0: no attempt, plain steps
+    int orbitRounds_ = 0;
+    bool fromLastCycle_ = false;
+    bool guessing_ = false;
+    double guessX_ = 0.0;
+    double guessY_ = 0.0;
+    double guessRadius_ = 0.0;  // 0: the guess goes round without a ball
+    double lastNewtonStep_ = kInfinity;
+    double estimateX_ = kInfinity;  // the last estimate taken from the orbit
+    double estimateY_ = kInfinity;
 };
 
 }  // namespace
@@ -287,6 +359,22 @@ int escapeCountReference(double cr, double ci) {
     return kIterationLimit;
 }
 
-int escapeCount(double cr, double ci) { return EscapeSearch(cr, ci).count(); }
+int escapeCount(double cr, double ci) {
+    // A point outside radius 2 leaves at the first step, as in the plain loop; points that escape
+    // within a few steps pay only for the closed-form test.
+    Orbit orbit{cr, ci};
+    if (orbit.step()) return orbit.n;
+    if (insideCardioidOrDisc(cr, ci)) return kIterationLimit;
+    double closest = orbit.magnitudeSquared();
+    int closestStep = 1;
+    while (orbit.n < kPlainSteps) {
+        if (orbit.step()) return orbit.n;
+        if (orbit.magnitudeSquared() < closest) {
+            closest = orbit.magnitudeSquared();
+            closestStep = orbit.n;
+        }
+    }
+    return EscapeSearch(orbit, closest, closestStep).count();
+}
 
 }  // namespace vorlux
