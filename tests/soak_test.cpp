@@ -61,7 +61,7 @@ TEST(Soak, RenderAndPanelTrafficOnOneInstance) {
 
     httplib::Client client("127.0.0.1", port);
     int failures = 0;
-    long warmedUp = 0;
+    [[maybe_unused]] long warmedUp = 0;  // read only where memory can be measured
     for (int i = 0; i < 1000; ++i) {
         httplib::Result result =
             i % 2 ? client.Post("/api/zoom", gestureBody(i), "application/json")
