@@ -119,12 +119,13 @@ enum class Verdict { Undecided, Escaped, Inside };
 //
 // The period to try comes from the orbit: a component of period p is found where |z_p| is smaller
 // than every earlier |z_k|, so each new closest approach of the orbit to 0 at step n suggests the
-// period n. It is only a suggestion; nothing is concluded without the proof below. An attempt at a period runs in rounds of that many steps (of a multiple of it for short
-// periods). Newton's method on f^L(z) = z, a = z + (f^L(z) - z) / (1 - D) with D the derivative of
-// the round, first estimates a cycle point from the orbit itself; once two estimates in a row
-// agree, the estimate becomes a guess carried beside the orbit, with a ball as wide as the last
-// Newton step, and each round refines the guess. The extra work runs alongside the orbit, whose own
-// steps are a chain of dependent operations, so it costs little.
+// period n. It is only a suggestion; nothing is concluded without the proof below. An attempt at a
+// period runs in rounds of that many steps (of a multiple of it for short periods). Newton's method
+// on f^L(z) = z, a = z + (f^L(z) - z) / (1 - D) with D the derivative of the round, first estimates
+// a cycle point from the orbit itself; once two estimates in a row agree, the estimate becomes a
+// guess carried beside the orbit, with a ball as wide as the last Newton step, and each round
+// refines the guess. The extra work runs alongside the orbit, whose own steps are a chain of
+// dependent operations, so it costs little.
 class EscapeSearch {
 public:
     EscapeSearch(const Orbit &orbit, double closest, int closestStep)
