@@ -58,8 +58,9 @@ void EndToEndRender(benchmark::State &state) {
     Host host;
     const SceneDocument document = defaultScene(VORLUX_MODULE_FILE);
     LoadedScene scene(document, "");
-    RenderRequest request = renderRequestFor(document.frames);
-    request.last = 11;
+    RenderRequest request;
+    request.frames = document.frames;
+    request.frames.last = 11;
     request.threads = 2;
     request.folder = folder;
     const auto quiet = makeProgressDisplay(ProgressStyle::Quiet);

@@ -89,9 +89,10 @@ private:
 };
 
 RenderRequest requestFor(const LoadedScene &scene, const fs::path &folder, int first, int last, int threads) {
-    RenderRequest request = renderRequestFor(scene.frames());
-    request.first = first;
-    request.last = last;
+    RenderRequest request;
+    request.frames = scene.frames();
+    request.frames.first = first;
+    request.frames.last = last;
     request.threads = threads;
     request.folder = folder;
     fs::remove_all(folder);

@@ -47,11 +47,7 @@ TEST(Soak, RenderAndPanelTrafficOnOneInstance) {
     std::thread serving([&] { server.run(); });
 
     RenderRequest request;
-    request.first = 0;
-    request.last = 199;
-    request.width = 96;
-    request.height = 54;
-    request.fps = 24;
+    request.frames = FrameSettings{96, 54, 1.0, 24.0, 0, 199};
     request.threads = 2;
     request.folder = folder;
     std::atomic<bool> stop{false};

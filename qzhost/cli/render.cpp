@@ -62,24 +62,24 @@ struct RenderOptions {
     std::string video;
 };
 
-void parseFrames(const std::string &text, RenderRequest &request) {
+void parseFrames(const std::string &text, FrameSettings &frames) {
     std::smatch match;
     if (!std::regex_match(text, match, std::regex(R"((\d{1,7})(?:-(\d{1,7}))?)"))) {
         throw HostError("--frames '" + text + "' is not a frame or a range A-B");
     }
-    request.first = std::stoi(match[1]);
-    request.last = match[2].matched ? std::stoi(match[2]) : request.first;
-    if (request.last < request.first) throw HostError("--frames '" + text + "' is reversed");
+    frames.first = std::stoi(match[1]);
+    frames.last = match[2].matched ? std::stoi(match[2]) : frames.first;
+    if (frames.last < frames.first) throw HostError("--frames '" + text + "' is reversed");
 }
 
-void parseSize(const std::string &text, RenderRequest &request) {
+void parseSize(const std::string &text, FrameSettings &frames) {
     std::smatch match;
     if (!std::regex_match(text, match, std::regex(R"((\d{1,6})x(\d{1,6}))"))) {
         throw HostError("--size '" + text + "' is not WIDTHxHEIGHT");
     }
-    request.width = std::stoi(match[1]);
-    request.height = std::stoi(match[2]);
-    for (int side : {request.width, request.height}) {
+    frames.width = std::stoi(match[1]);
+    frames.height = std::stoi(match[2]);
+    for (int side : {frames.width, frames.height}) {
         if (side < 1 || side > kMaxFrameSide) {
             throw HostError("--size '" + text + "': each side must be from 1 to " + std::to_string(kMaxFrameSide));
         }
@@ -88,9 +88,10 @@ void parseSize(const std::string &text, RenderRequest &request) {
 
 // Everything the options can get wrong is found here, before any work.
 RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &frames) {
-    RenderRequest request = renderRequestFor(frames);
-    if (!options.frames.empty()) parseFrames(options.frames, request);
-    if (!options.size.empty()) parseSize(options.size, request);
+    RenderRequest request;
+    request.frames = frames;
+    if (!options.frames.empty()) parseFrames(options.frames, request.frames);
+    if (!options.size.empty()) parseSize(options.size, request.frames);
     const auto format = imageFormatNamed(options.format);
     if (!format) throw HostError("--format '" + options.format + "' is not png, png16 or exr");
     request.format = *format;
@@ -140,8 +141,8 @@ void render(const RenderOptions &options) {
     }
     if (!options.quiet) {
         std::cout << written << " frames written to " << request.folder.string() << "/ ("
-                  << frameFile(request, request.first).filename().string() << " to "
-                  << frameFile(request, request.last).filename().string() << ")";
+                  << frameFile(request, request.frames.first).filename().string() << " to "
+                  << frameFile(request, request.frames.last).filename().string() << ")";
         if (progress.skipped) std::cout << ", " << progress.skipped << " already there";
         std::cout << " in " << progress.seconds << " s\n";
         if (request.video) std::cout << "video: " << request.video->string() << "\n";

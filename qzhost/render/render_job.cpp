@@ -7,19 +7,8 @@
 
 namespace qzhost {
 
-RenderRequest renderRequestFor(const FrameSettings &frames) {
-    RenderRequest request;
-    request.first = frames.first;
-    request.last = frames.last;
-    request.width = frames.width;
-    request.height = frames.height;
-    request.pixelAspect = frames.pixelAspect;
-    request.fps = frames.fps;
-    return request;
-}
-
 std::filesystem::path frameFile(const RenderRequest &request, int frame) {
-    const int digits = std::max<int>(4, std::to_string(request.last).size());
+    const int digits = std::max<int>(4, std::to_string(request.frames.last).size());
     std::string number = std::to_string(frame);
     number.insert(0, digits - std::min<int>(digits, number.size()), '0');
     return request.folder / ("frame-" + number + "." + extensionOf(request.format));
@@ -30,11 +19,12 @@ bool runRender(LoadedScene &scene, const RenderRequest &request, const std::atom
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
     progress = RenderProgress{};
-    progress.total = request.last - request.first + 1;
+    progress.total = request.frames.frameCount();
 
-    Renderer renderer(scene, request.width, request.height, request.pixelAspect, request.threads);
+    const FrameSettings &settings = request.frames;
+    Renderer renderer(scene, settings.width, settings.height, settings.pixelAspect, request.threads);
     std::optional<VideoPipe> video;
-    if (request.video) video.emplace(*request.video, request.width, request.height, request.fps);
+    if (request.video) video.emplace(*request.video, settings.width, settings.height, settings.fps);
 
     // Two frames at most: one being rendered, the other being written.
     Frame frames[2];
@@ -48,12 +38,12 @@ bool runRender(LoadedScene &scene, const RenderRequest &request, const std::atom
         progress.kept = false;
         progress.seconds = elapsed();
         progress.pixelSeconds = renderer.pixelSeconds();
-        progress.pixels += static_cast<long long>(request.width) * request.height;
+        progress.pixels += static_cast<long long>(settings.width) * settings.height;
         display.update(progress, frameFile(request, writingFrame));
     };
 
     bool finished = true;
-    for (int frame = request.first, slot = 0; frame <= request.last; ++frame) {
+    for (int frame = settings.first, slot = 0; frame <= settings.last; ++frame) {
         const std::filesystem::path file = frameFile(request, frame);
         if (request.skipExisting && std::filesystem::exists(file)) {
             collect();
@@ -66,7 +56,7 @@ bool runRender(LoadedScene &scene, const RenderRequest &request, const std::atom
         }
         Frame &target = frames[slot];
         slot = 1 - slot;
-        if (!renderer.render(frame, request.fps > 0 ? frame / request.fps : 0.0, target, stop)) {
+        if (!renderer.render(frame, settings.timeOf(frame), target, stop)) {
             finished = false;
             break;
         }

@@ -12,22 +12,13 @@
 namespace qzhost {
 
 struct RenderRequest {
-    int first = 0;
-    int last = 0;
-    int width = 0;
-    int height = 0;
-    double pixelAspect = 1.0;
-    double fps = 24.0;
+    FrameSettings frames;  // which frames, at what size and rate: a scene's, or changed by the caller
     int threads = 1;
     std::filesystem::path folder;
     ImageFormat format = ImageFormat::Png8;
     bool skipExisting = false;
     std::optional<std::filesystem::path> video;
 };
-
-// A request for all of a scene's frames at the scene's own size; the caller
-// sets the rest.
-RenderRequest renderRequestFor(const FrameSettings &frames);
 
 // What a render has done so far, as its progress display sees it.
 struct RenderProgress {
