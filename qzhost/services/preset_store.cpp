@@ -16,7 +16,7 @@ constexpr int kBusyMilliseconds = 2000;
 // One prepared statement, finalised whatever happens.
 class Statement {
 public:
-    Statement(sqlite3 *db, const char *sql) : db_(db) {
+    Statement(sqlite3 *db, const char *sql) {
         if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) statement_ = nullptr;
     }
     ~Statement() { sqlite3_finalize(statement_); }
@@ -51,7 +51,6 @@ public:
     }
 
 private:
-    sqlite3 *db_;
     sqlite3_stmt *statement_ = nullptr;
 };
 
