@@ -101,14 +101,14 @@ void Shelf::close(ShelfClient &client) {
 
 std::vector<Preset> Shelf::presetsFor(const ShelfClient &client) const {
     std::vector<Preset> presets = store_.list();
-    std::erase_if(presets, [&](const Preset &p) { return p.className != client.className || p.server != client.name; });
+    std::erase_if(presets, [&](const Preset &p) { return !client.owns(p); });
     return presets;
 }
 
 std::string Shelf::apply(int64_t id, ShelfClient &client) {
     const std::optional<Preset> preset = store_.get(id);
     if (!preset) throw HostError("there is no preset " + std::to_string(id));
-    if (preset->className != client.className || preset->server != client.name) {
+    if (!client.owns(*preset)) {
         throw HostError("preset " + std::to_string(id) + " is for " + preset->className + " '" + preset->server + "'");
     }
     LoadState state{&preset->settings, 0, {}};

@@ -22,6 +22,9 @@ struct ShelfClient {
     ShelfLoadFunc load;
     ShelfSaveFunc save;
     bool open = false;
+
+    // Presets belong to the plug-in class and server that made them.
+    bool owns(const Preset &preset) const { return preset.className == className && preset.server == name; }
 };
 
 class Shelf {

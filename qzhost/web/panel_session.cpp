@@ -198,7 +198,7 @@ ShelfClient &PanelSession::shelfClient() const {
 Preset PanelSession::clientPreset(int64_t id) const {
     const ShelfClient &client = shelfClient();
     std::optional<Preset> preset = hostShelf().store().get(id);
-    if (!preset || preset->className != client.className || preset->server != client.name) {
+    if (!preset || !client.owns(*preset)) {
         throw BadRequest("there is no preset " + std::to_string(id) + " for this panel");
     }
     return std::move(*preset);
