@@ -29,6 +29,14 @@ std::string lastLineOf(const std::filesystem::path &file) {
     return last;
 }
 
+// The child's wait status, waiting through signals.
+int waitForExit(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
 }  // namespace
 
 bool ffmpegAvailable() {
@@ -93,9 +101,7 @@ void VideoPipe::add(const Frame &frame) {
 void VideoPipe::finish() {
     close(input_);
     input_ = -1;
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = waitForExit(pid_);
     pid_ = -1;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail("ffmpeg failed");
     if (std::rename(temporary_.c_str(), file_.c_str()) != 0) fail(std::strerror(errno));
@@ -113,9 +119,7 @@ void VideoPipe::stop() {
     input_ = -1;
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
-        int status;
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
+        waitForExit(pid_);
     }
     pid_ = -1;
 }
