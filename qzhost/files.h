@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qzhost {
 
@@ -33,5 +34,10 @@ private:
 };
 
 void writeFileAtomically(const std::filesystem::path &file, std::string_view content);
+
+// The same for bytes, such as an encoded image.
+inline void writeFileAtomically(const std::filesystem::path &file, const std::vector<unsigned char> &bytes) {
+    writeFileAtomically(file, std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+}
 
 }  // namespace qzhost

@@ -57,7 +57,7 @@ void addPresetsCommand(CLI::App &app) {
     exportCommand->callback([options] {
         PresetStore store(options->shelf);
         const std::vector<unsigned char> bytes = presetFileOf(existing(store, options->id));
-        writeFileAtomically(options->file, {reinterpret_cast<const char *>(bytes.data()), bytes.size()});
+        writeFileAtomically(options->file, bytes);
         std::cout << "preset " << options->id << " written to " << options->file << "\n";
     });
 

@@ -31,7 +31,7 @@ void writePng(const Frame &frame, const std::filesystem::path &file) {
     std::vector<const void *> rows(frame.height);
     for (int y = 0; y < frame.height; ++y) rows[y] = &samples[static_cast<size_t>(y) * frame.width * 3];
     const std::vector<unsigned char> png = encodePng(frame.width, frame.height, 8 * sizeof(Sample), rows);
-    writeFileAtomically(file, {reinterpret_cast<const char *>(png.data()), png.size()});
+    writeFileAtomically(file, png);
 }
 
 void writeExr(const Frame &frame, const std::filesystem::path &file) {
