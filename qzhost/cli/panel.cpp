@@ -22,7 +22,6 @@ struct PanelOptions {
     std::string shelf = PresetStore::defaultFile().string();
 };
 
-// The scene shown when none is given: one filter with the module's defaults.
 // Where a scene without a file of its own is saved: the first of
 // vorlux-scene.json, vorlux-scene-2.json, ... that does not exist yet, so
 // that no earlier scene is overwritten.
