@@ -44,7 +44,7 @@ void PlainEscapeLoop(benchmark::State &state) {
 
 void ModuleFrame(benchmark::State &state) {
     Host host;
-    LoadedScene scene(defaultViewScene(), "");
+    LoadedScene scene(host, defaultViewScene(), "");
     Renderer renderer(scene, kWidth, kHeight, 1.0, static_cast<int>(state.range(0)));
     Frame frame;
     std::atomic<bool> stop{false};
@@ -57,7 +57,7 @@ void EndToEndRender(benchmark::State &state) {
     std::filesystem::create_directories(folder);
     Host host;
     const SceneDocument document = defaultScene(VORLUX_MODULE_FILE);
-    LoadedScene scene(document, "");
+    LoadedScene scene(host, document, "");
     RenderRequest request;
     request.frames = document.frames;
     request.frames.last = 11;

@@ -58,7 +58,7 @@ expect 0 '2 frames written' render "$tmp/scene.json" --frames 0-1 -o "$tmp/frame
 [ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || { echo "FAIL: render wrote $(ls "$tmp/frames")"; failed=1; }
 
 expect 0 'scene-out' panel --help
-expect 2 'preview must be WIDTHxHEIGHT with sides 1 to 1024' panel --preview 2000x10 "$tmp/scene.json"
+expect 2 '--preview .2000x10.: each side must be from 1 to 1024' panel --preview 2000x10 "$tmp/scene.json"
 expect 2 'port' panel --port 70000
 expect 2 'no such file\|cannot' panel "$tmp/missing.json"
 sed 's/"filters": \[.*\]}/"filters": []}/' "$tmp/scene.json" >"$tmp/empty.json"

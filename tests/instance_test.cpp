@@ -18,7 +18,7 @@ class Instances : public ::testing::Test {
 protected:
     Host host_;
     LoadedModule module_{VORLUX_MODULE_FILE};
-    FilterServer server_{module_, "Vorlux"};
+    FilterServer server_{module_, "Vorlux", host_.lookup()};
 };
 
 }  // namespace
@@ -88,7 +88,7 @@ TEST_F(Instances, LoadFailingOnSecondBlockStopsThere) {
 TEST_F(Instances, FailedActivationKeepsEarlierInstancesWorking) {
     HostedFilter filter(server_);
     host_.registry().withdraw(HOST_CHANNEL_INFO);
-    EXPECT_THROW(FilterServer(module_, "Vorlux"), HostError);
+    EXPECT_THROW(FilterServer(module_, "Vorlux", host_.lookup()), HostError);
     filter.load(viewBlocks(1, 2, 3));
     EXPECT_EQ(filter.describe(), "Vorlux  (1, 2)  3");
     HostedFilter another(server_);
@@ -111,7 +111,7 @@ TEST_F(Instances, ParameterThatCouldNotBeCreatedIsNeverPassedOn) {
     ParamService failing = *realParams;
     failing.create = createFailingSecond;
     host_.registry().offer(HOST_PARAMS, &failing);
-    FilterServer flaky(module_, "Vorlux");
+    FilterServer flaky(module_, "Vorlux", host_.lookup());
 
     HostedFilter broken(flaky);
     HostedFilter whole(server_);

@@ -2,7 +2,7 @@
 // module builds through it when its interface server is activated.
 #include <gtest/gtest.h>
 
-#include "qzhost/loader/interface.h"
+#include "qzhost/services/open_panel.h"
 #include "qzhost/services/host.h"
 
 using namespace qzhost;
@@ -63,12 +63,12 @@ class ModulePanel : public ::testing::Test {
 protected:
     Host host_;
     LoadedModule module_{VORLUX_MODULE_FILE};
-    FilterServer server_{module_, "Vorlux"};
+    FilterServer server_{module_, "Vorlux", host_.lookup()};
     HostedFilter filter_{server_};
 };
 
 TEST_F(ModulePanel, EveryHintOfTheModuleIsUnderstood) {
-    OpenPanel open(filter_);
+    OpenPanel open(host_, filter_);
     const Panel &panel = open.panel();
     const PanelHints &hints = panel.hints;
     EXPECT_TRUE(hints.unknownTags.empty());
@@ -97,17 +97,17 @@ TEST_F(ModulePanel, EveryHintOfTheModuleIsUnderstood) {
 
 TEST_F(ModulePanel, ClosingReleasesThePanelAfterTheModuleHearsOfIt) {
     {
-        OpenPanel open(filter_);
+        OpenPanel open(host_, filter_);
         EXPECT_EQ(host_.panels().liveCount(), 1u);
     }
     EXPECT_EQ(host_.panels().liveCount(), 0u);
     // The instance outlives its panel and can open another.
-    OpenPanel again(filter_);
+    OpenPanel again(host_, filter_);
     EXPECT_EQ(filter_.describe(), "Vorlux  (-0.222, 0.8)  15");
 }
 
 TEST_F(ModulePanel, AClickLeftOfCentreMovesTheCentreOneStepAndAsksForARefresh) {
-    OpenPanel open(filter_);
+    OpenPanel open(host_, filter_);
     const Panel &panel = open.panel();
     Raster raster(64, 48);
     panel.hints.previewDraw.at(kPreview)(open.handle(), kPreview, &raster, 64, 48);

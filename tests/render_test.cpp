@@ -12,7 +12,7 @@
 #include <OpenEXR/ImfInputFile.h>
 
 #include "fractal/fractal.h"
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 #include "qzhost/render/progress.h"
 #include "qzhost/render/render_job.h"
 #include "qzhost/services/host.h"
@@ -117,7 +117,7 @@ protected:
 }  // namespace
 
 TEST_F(Rendering, DefaultViewFrameHasTheKnownCounts) {
-    LoadedScene scene(defaultView(640, 480), "");
+    LoadedScene scene(host_, defaultView(640, 480), "");
     const Frame frame = renderOne(scene, 0);
     EXPECT_EQ(pixelOf(frame, 0, 0), colourOf(6));
     EXPECT_EQ(pixelOf(frame, 320, 240), colourOf(279));
@@ -126,7 +126,7 @@ TEST_F(Rendering, DefaultViewFrameHasTheKnownCounts) {
 }
 
 TEST_F(Rendering, PixelAspectTwoHalvesTheVerticalStep) {
-    LoadedScene scene(defaultView(640, 480, 2.0), "");
+    LoadedScene scene(host_, defaultView(640, 480, 2.0), "");
     const Frame frame = renderOne(scene, 0);
     const double stepX = 3.2 / 15.0 / 640.0;
     for (int dy : {-200, -37, 90, 239}) {
@@ -136,7 +136,7 @@ TEST_F(Rendering, PixelAspectTwoHalvesTheVerticalStep) {
 }
 
 TEST_F(Rendering, AnimatedZoomIsSampledOncePerFrame) {
-    LoadedScene scene(sceneOf(160, 120, 1.0, Json::parse(R"({"channel": "Zoom", "keys": [
+    LoadedScene scene(host_, sceneOf(160, 120, 1.0, Json::parse(R"({"channel": "Zoom", "keys": [
         {"time": 0, "value": 1, "curve": "exponential"}, {"time": 1, "value": 100}]})")),
                       "");
     // Frame 12 at 24 frames per second is half a second in: zoom 10 for every
@@ -154,7 +154,7 @@ TEST_F(Rendering, AnimatedZoomIsSampledOncePerFrame) {
 }
 
 TEST_F(Rendering, FilesAreTheSameWhateverTheThreadsAndTheRange) {
-    LoadedScene scene(sceneOf(96, 64, 1.0, Json::parse(R"({"channel": "Zoom", "keys": [
+    LoadedScene scene(host_, sceneOf(96, 64, 1.0, Json::parse(R"({"channel": "Zoom", "keys": [
         {"time": 0, "value": 15, "curve": "exponential"}, {"time": 0.25, "value": 1500}]})")),
                       "");
     const RenderRequest full = requestFor(scene, folder_ / "full", 0, 5, 1);
@@ -169,7 +169,7 @@ TEST_F(Rendering, FilesAreTheSameWhateverTheThreadsAndTheRange) {
 }
 
 TEST_F(Rendering, InterruptedRenderLeavesWholeFramesAndResumes) {
-    LoadedScene scene(defaultView(64, 48), "");
+    LoadedScene scene(host_, defaultView(64, 48), "");
     RenderRequest request = requestFor(scene, folder_ / "stopped", 0, 5, 2);
     StopAfter stopAfterTwo(stop_, 2);
     EXPECT_FALSE(runRender(scene, request, stop_, stopAfterTwo, progress_));
@@ -185,7 +185,7 @@ TEST_F(Rendering, InterruptedRenderLeavesWholeFramesAndResumes) {
 }
 
 TEST_F(Rendering, MissingSceneInfoFailsBeforeAnyFrame) {
-    LoadedScene scene(defaultView(64, 48), "");
+    LoadedScene scene(host_, defaultView(64, 48), "");
     host_.registry().withdraw(HOST_SCENE_INFO);
     const RenderRequest request = requestFor(scene, folder_ / "failed", 0, 1, 1);
     try {
@@ -199,7 +199,7 @@ TEST_F(Rendering, MissingSceneInfoFailsBeforeAnyFrame) {
 }
 
 TEST_F(Rendering, ExrKeepsTheFloatsAndVideoCollectsTheFrames) {
-    LoadedScene scene(defaultView(64, 48), "");
+    LoadedScene scene(host_, defaultView(64, 48), "");
     RenderRequest request = requestFor(scene, folder_ / "formats", 0, 2, 2);
     request.format = ImageFormat::Exr;
     request.video = request.folder / "zoom.mp4";
@@ -210,7 +210,7 @@ TEST_F(Rendering, ExrKeepsTheFloatsAndVideoCollectsTheFrames) {
 }
 
 TEST_F(Rendering, PreviewRedrawsDoNotTouchTheFrameBeingRendered) {
-    LoadedScene scene(sceneOf(200, 150, 2.0, Json::parse(R"({"channel": "Zoom", "keys": [
+    LoadedScene scene(host_, sceneOf(200, 150, 2.0, Json::parse(R"({"channel": "Zoom", "keys": [
         {"time": 0, "value": 15, "curve": "exponential"}, {"time": 1, "value": 1500}]})")),
                       "");
     std::vector<Frame> alone(4);
@@ -220,7 +220,7 @@ TEST_F(Rendering, PreviewRedrawsDoNotTouchTheFrameBeingRendered) {
     }
     // The same frames again while the panel redraws its preview (another size,
     // square pixels) as fast as it can, between and during them.
-    PanelSession session(scene, folder_ / "unused.json", PreviewSize{97, 61});
+    PanelSession session(scene, folder_ / "unused.json", Size{97, 61});
     std::atomic<bool> rendering{true};
     std::thread redraws([&] {
         while (rendering) {

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "qzhost/error.h"
-#include "qzhost/files.h"
+#include "qzhost/base/error.h"
+#include "qzhost/base/files.h"
 #include "qzhost/scene/loaded_scene.h"
 #include "qzhost/services/host.h"
 
@@ -30,7 +30,7 @@ const char *const kScene = R"({
 std::string errorOf(const std::string &text) {
     try {
         Host host;
-        LoadedScene scene(parseScene(text, "s.json"), "");
+        LoadedScene scene(host, parseScene(text, "s.json"), "");
     } catch (const HostError &e) {
         EXPECT_EQ(e.exitCode(), kExitBadInput);
         return e.what();
@@ -53,7 +53,7 @@ fs::path freshFolder(const char *name) {
 
 TEST(SceneFiles, LoadThenSaveGivesTheSameDocument) {
     Host host;
-    LoadedScene scene(parseScene(kScene, "s.json"), "");
+    LoadedScene scene(host, parseScene(kScene, "s.json"), "");
     ASSERT_EQ(scene.size(), 2u);
     EXPECT_EQ(scene.filter(0).describe(), "Vorlux  (-0.5, 0)  1");
     EXPECT_EQ(scene.filter(1).describe(), "Vorlux  (-0.222, 0.8)  15");
@@ -94,7 +94,7 @@ TEST(SceneFiles, ModulesAreFoundBesideTheSceneFirst) {
     std::string text = replaced(kScene, "\"module\": \"vorlux.p\"", "\"module\": \"local.p\"");
     writeFileAtomically(folder / "scene.json", text);
     Host host;
-    EXPECT_NO_THROW(LoadedScene(readSceneFile(folder / "scene.json"), folder / "scene.json"));
+    EXPECT_NO_THROW(LoadedScene(host, readSceneFile(folder / "scene.json"), folder / "scene.json"));
 }
 
 TEST(SceneFiles, FailedWriteLeavesTheOldFileWhole) {

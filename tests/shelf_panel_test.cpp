@@ -6,10 +6,11 @@
 #include <filesystem>
 #include <optional>
 
-#include "qzhost/loader/interface.h"
-#include "qzhost/output/png.h"
+#include "qzhost/services/open_panel.h"
+#include "qzhost/image/png.h"
 #include "qzhost/services/host.h"
 #include "qzhost/web/panel_session.h"
+#include "qzhost/web/shelf_session.h"
 #include "tests/session_helpers.h"
 
 using namespace qzhost;
@@ -45,7 +46,7 @@ Preset presetFor(const std::string &name, std::vector<Json> settings) {
 
 class ShelfPanel : public ::testing::Test {
 protected:
-    Panel &panel() { return open_->panel(); }
+    const Panel &panel() { return open_->panel(); }
     Shelf &shelf() { return *host_.shelf(); }
     ShelfClient &client() { return *shelf().clients().at(0); }
     std::vector<Preset> presets() { return shelf().presetsFor(client()); }
@@ -54,9 +55,9 @@ protected:
 
     HostWithShelf host_{freshShelf()};
     LoadedModule module_{VORLUX_MODULE_FILE};
-    FilterServer server_{module_, "Vorlux"};
+    FilterServer server_{module_, "Vorlux", host_.lookup()};
     HostedFilter filter_{server_};
-    std::optional<OpenPanel> open_{std::in_place, filter_};
+    std::optional<OpenPanel> open_{std::in_place, host_, filter_};
 };
 
 TEST_F(ShelfPanel, AddPresetOpensAClosedShelfFirstAndOtherwiseOnlyAdds) {
@@ -106,9 +107,9 @@ TEST_F(ShelfPanel, ApplyingAPresetRefreshesThePanelWithItsValuesAtTimeZero) {
         "Keyed", {{{"channel", "Center.X"}, {"value", 0.25}},
                   {{"channel", "Center.Y"}, {"value", -0.5}},
                   {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", 20}}, {{"time", 1}, {"value", 40}}}}}}));
-    host_.setTime(0.5);
+    host_.setEditTime(0.5);
     const unsigned refreshes = panel().refreshes;
-    EXPECT_EQ(shelf().apply(id, client()), "");
+    EXPECT_EQ(shelf().apply(id, client()), std::nullopt);
     EXPECT_EQ(panel().refreshes, refreshes + 1);
     EXPECT_EQ(filter_.describe(), "Vorlux  (0.25, -0.5)  20");
 }
@@ -119,7 +120,7 @@ TEST_F(ShelfPanel, AFailedLoadStillRefreshesThePanelAndKeepsTheCachedValues) {
                    {{"channel", "Center.Y"}, {"value", -0.5}},
                    {{"channel", "Zoom"}, {"value", "deep"}}}));
     const unsigned refreshes = panel().refreshes;
-    EXPECT_NE(shelf().apply(id, client()), "") << "the refused block is reported";
+    EXPECT_NE(shelf().apply(id, client()), std::nullopt) << "the refused block is reported";
     EXPECT_EQ(panel().refreshes, refreshes + 1);
     EXPECT_EQ(filter_.describe(), "Vorlux  (-0.222, 0.8)  15");
 }
@@ -140,57 +141,58 @@ TEST_F(ShelfPanel, ClosingThePanelUnsubscribesItsInstance) {
     EXPECT_EQ(shelf().selected(), nullptr);
 }
 
-class ShelfSession : public ::testing::Test {
+class ShelfDrawer : public ::testing::Test {
 protected:
     Json value(unsigned long id) { return describedValue(session_, id); }
 
     HostWithShelf host_{freshShelf()};
-    LoadedScene scene_{oneVorluxFilter(), {}};
+    LoadedScene scene_{host_, oneVorluxFilter(), {}};
     PanelSession session_{scene_, fs::path(::testing::TempDir()) / "shelf-session.json", {64, 48}};
+    ShelfSession shelf_{session_};
 };
 
-TEST_F(ShelfSession, ThePageAddsAppliesRenamesAndDeletesPresets) {
-    EXPECT_EQ(session_.shelf(), Json::parse(R"({"available": true, "open": false, "presets": [], "error": "",
+TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresets) {
+    EXPECT_EQ(shelf_.describe(), Json::parse(R"({"available": true, "open": false, "presets": [], "error": "",
                                                 "longestName": 100})"));
     session_.pressButton(kAddPreset);
-    Json shelf = session_.shelf();
+    Json shelf = shelf_.describe();
     ASSERT_TRUE(shelf["open"].get<bool>());
     ASSERT_EQ(shelf["presets"].size(), 1u);
     const int64_t id = shelf["presets"][0]["id"];
     EXPECT_EQ(shelf["presets"][0]["name"], "Preset 1");
-    EXPECT_EQ(decodePng(session_.presetThumbnail(id)).width, 128);
+    EXPECT_EQ(decodePng(shelf_.thumbnail(id)).width, 128);
 
     session_.setValue(kZoom, 100.0);
     session_.previewGesture(40, 10, {40, 10, 40, 10});
-    const Json applied = session_.applyPreset(id);
+    const Json applied = shelf_.apply(id);
     EXPECT_EQ(applied, Json::parse(R"({"redraw": true})"));
     EXPECT_EQ(value(kZoom), 15.0);
     EXPECT_EQ(value(kCenterX), -0.222);
 
-    EXPECT_EQ(session_.renamePreset(id, "  Seahorse\t")["name"], "Seahorse");
+    EXPECT_EQ(shelf_.rename(id, "  Seahorse\t")["name"], "Seahorse");
     std::string longest;
     for (size_t i = 0; i < kMaxPresetName; ++i) longest += "\xC3\xA9";  // é, two bytes each
-    EXPECT_EQ(session_.renamePreset(id, longest)["name"], longest);
+    EXPECT_EQ(shelf_.rename(id, longest)["name"], longest);
     for (const std::string &bad : {std::string(), std::string("  "), std::string("two\nlines"), longest + "e"}) {
-        EXPECT_THROW(session_.renamePreset(id, bad), BadRequest) << bad;
+        EXPECT_THROW(shelf_.rename(id, bad), BadRequest) << bad;
     }
-    EXPECT_EQ(session_.shelf()["presets"][0]["name"], longest);
+    EXPECT_EQ(shelf_.describe()["presets"][0]["name"], longest);
 
     session_.select();
     EXPECT_NE(host_.shelf()->selected(), nullptr);
-    session_.deletePreset(id);
-    EXPECT_TRUE(session_.shelf()["presets"].empty());
-    EXPECT_THROW(session_.applyPreset(id), BadRequest);
-    session_.closeShelf();
-    EXPECT_FALSE(session_.shelf()["open"].get<bool>());
+    shelf_.remove(id);
+    EXPECT_TRUE(shelf_.describe()["presets"].empty());
+    EXPECT_THROW(shelf_.apply(id), BadRequest);
+    shelf_.close();
+    EXPECT_FALSE(shelf_.describe()["open"].get<bool>());
 }
 
-TEST_F(ShelfSession, AnAddThatFoundTheDatabaseLockedIsShownUntilAnAddSucceeds) {
+TEST_F(ShelfDrawer, AnAddThatFoundTheDatabaseLockedIsShownUntilAnAddSucceeds) {
     sqlite3 *other;
     ASSERT_EQ(sqlite3_open(host_.shelf()->store().file().c_str(), &other), SQLITE_OK);
     sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     session_.pressButton(kAddPreset);
-    const Json locked = session_.shelf();
+    const Json locked = shelf_.describe();
     EXPECT_TRUE(locked["open"].get<bool>());
     EXPECT_TRUE(locked["presets"].empty());
     EXPECT_NE(locked["error"].get<std::string>().find("cannot add a preset: it is locked by another program"),
@@ -199,21 +201,21 @@ TEST_F(ShelfSession, AnAddThatFoundTheDatabaseLockedIsShownUntilAnAddSucceeds) {
     sqlite3_close(other);
 
     session_.pressButton(kAddPreset);
-    const Json added = session_.shelf();
+    const Json added = shelf_.describe();
     EXPECT_EQ(added["presets"].size(), 1u);
     EXPECT_EQ(added["error"], "");
 }
 
-TEST_F(ShelfSession, PresetsOfOtherPlugInsAreNotOffered) {
+TEST_F(ShelfDrawer, PresetsOfOtherPlugInsAreNotOffered) {
     Preset other = presetFor("Other", {});
     other.server = "Elsewhere";
     const int64_t id = host_.shelf()->store().add(other);
     session_.pressButton(kOpenShelf);
-    EXPECT_TRUE(session_.shelf()["presets"].empty());
-    EXPECT_THROW(session_.presetThumbnail(id), BadRequest);
-    EXPECT_THROW(session_.applyPreset(id), BadRequest);
-    EXPECT_THROW(session_.renamePreset(id, "Mine"), BadRequest);
-    EXPECT_THROW(session_.deletePreset(id), BadRequest);
+    EXPECT_TRUE(shelf_.describe()["presets"].empty());
+    EXPECT_THROW(shelf_.thumbnail(id), BadRequest);
+    EXPECT_THROW(shelf_.apply(id), BadRequest);
+    EXPECT_THROW(shelf_.rename(id, "Mine"), BadRequest);
+    EXPECT_THROW(shelf_.remove(id), BadRequest);
     EXPECT_EQ(host_.shelf()->store().get(id)->name, "Other");
 }
 

@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "qzhost/error.h"
-#include "qzhost/output/png.h"
+#include "qzhost/base/error.h"
+#include "qzhost/image/png.h"
 #include "qzhost/services/host.h"
-#include "qzhost/services/preset_file.h"
+#include "qzhost/presets/preset_file.h"
 
 using namespace qzhost;
 namespace fs = std::filesystem;

@@ -40,8 +40,8 @@ TEST(Soak, RenderAndPanelTrafficOnOneInstance) {
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     Host host;
-    LoadedScene scene(defaultScene(VORLUX_MODULE_FILE), "");
-    PanelSession session(scene, folder / "scene.json", PreviewSize{80, 60});
+    LoadedScene scene(host, defaultScene(VORLUX_MODULE_FILE), "");
+    PanelSession session(scene, folder / "scene.json", Size{80, 60});
     PanelServer server(session);
     const int port = server.bind(0);
     std::thread serving([&] { server.run(); });

@@ -12,6 +12,7 @@
 #include "qzhost/web/panel_server.h"
 #include "qzhost/web/panel_session.h"
 #include "qzhost/web/request_guard.h"
+#include "qzhost/web/shelf_session.h"
 #include "tests/session_helpers.h"
 
 using namespace qzhost;
@@ -38,7 +39,7 @@ TEST(RequestGuard, OnlyOurOwnAddressIsAnswered) {
     }
 }
 
-TEST(PreviewSize, SidesFromOneTo1024) {
+TEST(Sizes, PreviewSidesFromOneTo1024) {
     EXPECT_EQ(parsePreviewSize("1024x1").width, 1024);
     EXPECT_EQ(parsePreviewSize("3X7").height, 7);
     for (const char *bad : {"", "320", "320x", "0x10", "10x-1", "1025x10", "10x1025", "10x10x", "axb", "10 x 10",
@@ -52,7 +53,7 @@ protected:
     Json valueOf(unsigned long id) { return describedValue(session_, id); }
 
     Host host_;
-    LoadedScene scene_{oneVorluxFilter(), {}};
+    LoadedScene scene_{host_, oneVorluxFilter(), {}};
     std::filesystem::path saved_ = std::filesystem::path(::testing::TempDir()) / "session-scene.json";
     PanelSession session_{scene_, saved_, {64, 48}};
 };
@@ -95,8 +96,9 @@ TEST_F(Session, ABoxZoomsInAndAButtonWithoutAShelfChangesNothing) {
     EXPECT_TRUE(redraws(session_.previewGesture(16, 16, {16, 16, 47, 31})));
     EXPECT_DOUBLE_EQ(valueOf(kZoom).get<double>(), 15.0 * 2);
     EXPECT_FALSE(redraws(session_.pressButton(kOpenShelf)));
-    EXPECT_FALSE(session_.shelf()["available"].get<bool>());
-    EXPECT_THROW(session_.closeShelf(), BadRequest);
+    ShelfSession shelf(session_);
+    EXPECT_FALSE(shelf.describe()["available"].get<bool>());
+    EXPECT_THROW(shelf.close(), BadRequest);
 }
 
 }  // namespace
@@ -107,8 +109,8 @@ TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
     FilterEntry filter;
     filter.module = VORLUX_MODULE_FILE;
     document.filters.push_back(filter);
-    LoadedScene scene(document, "");
-    PanelSession session(scene, std::filesystem::temp_directory_path() / "vorlux-web-unused.json", PreviewSize{});
+    LoadedScene scene(host, document, "");
+    PanelSession session(scene, std::filesystem::temp_directory_path() / "vorlux-web-unused.json", Size{320, 240});
     PanelServer server(session);
     const int port = server.bind(0);
     std::thread serving([&] { server.run(); });

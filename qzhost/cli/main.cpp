@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "qzhost/cli/commands.h"
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 
 int main(int argc, char **argv) {
     CLI::App app{"qzhost: a host for pixel-filter modules. It loads module files, renders scenes through\n"

@@ -73,10 +73,10 @@ void openShelfIfPossible(Host &host, const std::string &file) {
 }
 
 void runPanel(const PanelOptions &options) {
-    const PreviewSize preview = parsePreviewSize(options.preview);
+    const Size preview = parsePreviewSize(options.preview);
     Host host;
     const bool fromFile = !options.scene.empty();
-    LoadedScene scene(fromFile ? readSceneFile(options.scene) : defaultScene(),
+    LoadedScene scene(host, fromFile ? readSceneFile(options.scene) : defaultScene(),
                       fromFile ? std::filesystem::path(options.scene) : std::filesystem::path());
     if (scene.size() == 0) throw HostError(options.scene + ": the scene has no filter whose panel to show");
     const std::filesystem::path saveTo = saveTarget(options);

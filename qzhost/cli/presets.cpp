@@ -4,9 +4,9 @@
 #include <memory>
 
 #include "qzhost/cli/commands.h"
-#include "qzhost/error.h"
-#include "qzhost/files.h"
-#include "qzhost/services/preset_file.h"
+#include "qzhost/base/error.h"
+#include "qzhost/base/files.h"
+#include "qzhost/presets/preset_file.h"
 
 namespace qzhost {
 namespace {

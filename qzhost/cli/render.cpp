@@ -7,9 +7,10 @@
 #include <thread>
 
 #include "qzhost/cli/commands.h"
-#include "qzhost/error.h"
-#include "qzhost/files.h"
-#include "qzhost/output/video.h"
+#include "qzhost/base/error.h"
+#include "qzhost/base/files.h"
+#include "qzhost/base/size.h"
+#include "qzhost/render/video.h"
 #include "qzhost/render/progress.h"
 #include "qzhost/render/render_job.h"
 #include "qzhost/scene/default_scene.h"
@@ -72,26 +73,16 @@ void parseFrames(const std::string &text, FrameSettings &frames) {
     if (frames.last < frames.first) throw HostError("--frames '" + text + "' is reversed");
 }
 
-void parseSize(const std::string &text, FrameSettings &frames) {
-    std::smatch match;
-    if (!std::regex_match(text, match, std::regex(R"((\d{1,6})x(\d{1,6}))"))) {
-        throw HostError("--size '" + text + "' is not WIDTHxHEIGHT");
-    }
-    frames.width = std::stoi(match[1]);
-    frames.height = std::stoi(match[2]);
-    for (int side : {frames.width, frames.height}) {
-        if (side < 1 || side > kMaxFrameSide) {
-            throw HostError("--size '" + text + "': each side must be from 1 to " + std::to_string(kMaxFrameSide));
-        }
-    }
-}
-
 // Everything the options can get wrong is found here, before any work.
 RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &frames) {
     RenderRequest request;
     request.frames = frames;
     if (!options.frames.empty()) parseFrames(options.frames, request.frames);
-    if (!options.size.empty()) parseSize(options.size, request.frames);
+    if (!options.size.empty()) {
+        const Size size = parseSize(options.size, kMaxFrameSide, "--size");
+        request.frames.width = size.width;
+        request.frames.height = size.height;
+    }
     const auto format = imageFormatNamed(options.format);
     if (!format) throw HostError("--format '" + options.format + "' is not png, png16 or exr");
     request.format = *format;
@@ -127,7 +118,7 @@ void render(const RenderOptions &options) {
     const bool builtIn = options.scene.empty();
     SceneDocument document = builtIn ? defaultScene((modulesFolder() / "vorlux.p").string()) : readSceneFile(options.scene);
     const RenderRequest request = makeRequest(options, document.frames);
-    LoadedScene scene(std::move(document), builtIn ? std::filesystem::path() : std::filesystem::path(options.scene));
+    LoadedScene scene(host, std::move(document), builtIn ? std::filesystem::path() : std::filesystem::path(options.scene));
 
     StopOnSignals signals;
     auto display = makeProgressDisplay(progressStyle(options.quiet));

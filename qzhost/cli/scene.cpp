@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "qzhost/cli/commands.h"
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 #include "qzhost/scene/default_scene.h"
 #include "qzhost/scene/loaded_scene.h"
 #include "qzhost/services/host.h"
@@ -18,7 +18,7 @@ void addSceneCommand(CLI::App &app) {
     show->add_option("SCENE", *file, "The scene file (JSON).")->required();
     show->callback([file] {
         Host host;
-        LoadedScene loaded(readSceneFile(*file), *file);
+        LoadedScene loaded(host, readSceneFile(*file), *file);
         const FrameSettings &f = loaded.frames();
         std::cout << *file << ": " << f.width << "x" << f.height << ", pixel aspect " << f.pixelAspect << ", "
                   << f.fps << " fps, frames " << f.first << "-" << f.last << "\n";

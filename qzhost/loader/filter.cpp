@@ -1,8 +1,5 @@
 #include "qzhost/loader/filter.h"
 
-#include "qzhost/error.h"
-#include "qzhost/services/registry.h"
-
 namespace qzhost {
 
 std::string activationProblem(int result) {
@@ -13,10 +10,11 @@ std::string activationProblem(int result) {
     }
 }
 
-FilterServer::FilterServer(const LoadedModule &module, std::string_view name) : module_(module), name_(name) {
+FilterServer::FilterServer(const LoadedModule &module, std::string_view name, HostGlobal lookup)
+    : module_(module), name_(name) {
     const ServerEntry &entry = module.server(HOST_FILTER_CLASS, name);
     record_ = {&instanceOps_, nullptr, &renderOps_, nullptr, nullptr};
-    const int result = entry.activate(HOST_INTERFACE_VERSION, ServiceRegistry::global(), &record_, nullptr);
+    const int result = entry.activate(HOST_INTERFACE_VERSION, lookup, &record_, nullptr);
     if (result != ACTIVATE_OK) {
         throw HostError("filter '" + name_ + "' in '" + module.file().string() + "' " + activationProblem(result));
     }
@@ -33,13 +31,19 @@ HostedFilter::HostedFilter(const FilterServer &server) : server_(server) {
 
 HostedFilter::~HostedFilter() { server_.instanceOps().destroy(instance_); }
 
+namespace {
+
+void throwIfRefused(const char *text, const std::string &context = "") {
+    if (text) throw HostError(context + text, kExitFailed);
+}
+
+}  // namespace
+
 std::string HostedFilter::describe() const { return server_.instanceOps().describe(instance_); }
 
 std::vector<Json> HostedFilter::save() const {
     SaveState state;
-    if (const char *error = server_.instanceOps().save(instance_, &state)) {
-        throw HostError("filter '" + server_.name() + "' could not save: " + error, kExitFailed);
-    }
+    throwIfRefused(server_.instanceOps().save(instance_, &state), "filter '" + server_.name() + "' could not save: ");
     return std::move(state.blocks);
 }
 
@@ -48,8 +52,12 @@ void HostedFilter::load(const std::vector<Json> &blocks) {
     if (const char *error = server_.instanceOps().load(instance_, &state)) throw StateError(error, state.next);
 }
 
-void HostedFilter::copyFrom(const HostedFilter &source) {
-    server_.instanceOps().copy(instance_, source.instance_);
-}
+void HostedFilter::copyFrom(const HostedFilter &source) { server_.instanceOps().copy(instance_, source.instance_); }
+
+void HostedFilter::startRender() { throwIfRefused(server_.renderOps().init(instance_, 0)); }
+
+void HostedFilter::newTime(int frame, double time) { server_.renderOps().newTime(instance_, frame, time); }
+
+void HostedFilter::finishRender() { server_.renderOps().cleanup(instance_); }
 
 }  // namespace qzhost

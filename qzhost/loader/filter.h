@@ -5,17 +5,19 @@
 #include <string_view>
 #include <vector>
 
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
+#include "qzhost/base/json.h"
+#include "qzhost/loader/block_states.h"
 #include "qzhost/loader/module.h"
-#include "qzhost/services/params.h"
 
 namespace qzhost {
 
 class FilterServer {
 public:
-    // Activates the filter server of that name; throws HostError when the
-    // module lacks it or the activation fails.
-    FilterServer(const LoadedModule &module, std::string_view name);
+    // Activates the filter server of that name, handing it the host's
+    // lookup; throws HostError when the module lacks it or the activation
+    // fails.
+    FilterServer(const LoadedModule &module, std::string_view name, HostGlobal lookup);
     FilterServer(const FilterServer &) = delete;
     FilterServer &operator=(const FilterServer &) = delete;
 
@@ -42,7 +44,9 @@ struct StateError : HostError {
 // Activation results as a sentence about the server.
 std::string activationProblem(int result);
 
-// One instance of a filter, destroyed with this object.
+// One instance of a filter, destroyed with this object. The module is not
+// thread-safe: callers hold the host's lock on module calls around every
+// call here but evaluate().
 class HostedFilter {
 public:
     explicit HostedFilter(const FilterServer &server);
@@ -59,6 +63,14 @@ public:
     // Throws StateError when the module refuses a block.
     void load(const std::vector<Json> &blocks);
     void copyFrom(const HostedFilter &source);
+
+    // The render callbacks; a refusal of render init throws HostError (exit
+    // code 1) with the module's text alone, for the renderer to say which
+    // filter it was.
+    void startRender();
+    void newTime(int frame, double time);
+    void evaluate(const PixelAccess &access) const { server_.handler().evaluate(instance_, &access); }
+    void finishRender();
 
 private:
     const FilterServer &server_;

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 
 namespace qzhost {
 namespace {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <future>
 
-#include "qzhost/output/video.h"
+#include "qzhost/render/video.h"
 
 namespace qzhost {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "qzhost/output/image_files.h"
+#include "qzhost/image/image_files.h"
 #include "qzhost/render/renderer.h"
 
 namespace qzhost {

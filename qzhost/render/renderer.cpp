@@ -5,8 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "qzhost/error.h"
-#include "qzhost/services/host.h"
+#include "qzhost/base/error.h"
 
 namespace qzhost {
 namespace {
@@ -19,41 +18,37 @@ void setColour(const float rgba[4]) { std::memcpy(pixelTarget, rgba, 4 * sizeof(
 
 }  // namespace
 
-// Every pixel is overwritten by the filters, so a frame of the same size is
-// reused as it is.
-void Frame::resize(int w, int h) {
-    if (w == width && h == height) return;
-    width = w;
-    height = h;
-    rgba.assign(static_cast<size_t>(w) * h * 4, 0.0f);
-}
-
 Renderer::Renderer(LoadedScene &scene, int width, int height, double pixelAspect, int threads)
-    : width_(width), height_(height), threads_(threads) {
-    std::lock_guard lock(Host::current().moduleCalls());
-    Host::current().setFrameFormat(width, height, pixelAspect);
+    : moduleCalls_(scene.host().moduleCalls()), width_(width), height_(height), threads_(threads) {
+    std::lock_guard lock(moduleCalls_);
+    scene.host().setFrameFormat(width, height, pixelAspect);
     for (size_t i = 0; i < scene.size(); ++i) {
         HostedFilter &filter = scene.filter(i);
-        const FilterServer &server = filter.server();
-        if (const char *error = server.renderOps().init(filter.instance(), 0)) {
-            for (const Pass &started : passes_) started.server->renderOps().cleanup(started.instance);
-            throw HostError("filter " + std::to_string(i + 1) + " (" + server.name() + "): " + error,
-                            kExitFailed);
+        try {
+            filter.startRender();
+        } catch (const HostError &e) {
+            finishAll();
+            throw HostError("filter " + std::to_string(i + 1) + " (" + filter.server().name() + "): " + e.what(),
+                            e.exitCode());
         }
-        passes_.push_back({&server, filter.instance()});
+        started_.push_back(&filter);
     }
 }
 
 Renderer::~Renderer() {
-    std::lock_guard lock(Host::current().moduleCalls());
-    for (const Pass &pass : passes_) pass.server->renderOps().cleanup(pass.instance);
+    std::lock_guard lock(moduleCalls_);
+    finishAll();
+}
+
+void Renderer::finishAll() {
+    for (HostedFilter *filter : started_) filter->finishRender();
+    started_.clear();
 }
 
 bool Renderer::render(int frame, double time, Frame &out, const std::atomic<bool> &stop) {
     {
-        std::lock_guard lock(Host::current().moduleCalls());
-        Host::current().setTime(time);
-        for (const Pass &pass : passes_) pass.server->renderOps().newTime(pass.instance, frame, time);
+        std::lock_guard lock(moduleCalls_);
+        for (HostedFilter *filter : started_) filter->newTime(frame, time);
     }
     out.resize(width_, height_);
 
@@ -78,7 +73,7 @@ void Renderer::evaluateRows(Frame &out, std::atomic<int> &nextRow, const std::at
         for (int x = 0; x < width_; ++x) {
             access.x = x;
             pixelTarget = row + static_cast<size_t>(x) * 4;
-            for (const Pass &pass : passes_) pass.server->handler().evaluate(pass.instance, &access);
+            for (const HostedFilter *filter : started_) filter->evaluate(access);
         }
     }
 }

@@ -3,22 +3,13 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <vector>
 
+#include "qzhost/image/frame.h"
 #include "qzhost/scene/loaded_scene.h"
 
 namespace qzhost {
-
-// One frame as the filters wrote it: red, green, blue and a fourth value per
-// pixel, rows from the top.
-struct Frame {
-    int width = 0;
-    int height = 0;
-    std::vector<float> rgba;
-
-    void resize(int w, int h);
-    const float *pixel(int x, int y) const { return &rgba[(static_cast<size_t>(y) * width + x) * 4]; }
-};
 
 class Renderer {
 public:
@@ -38,13 +29,12 @@ public:
     double pixelSeconds() const { return pixelSeconds_; }
 
 private:
+    // Calls render cleanup of every filter started so far.
+    void finishAll();
     void evaluateRows(Frame &out, std::atomic<int> &nextRow, const std::atomic<bool> &stop) const;
 
-    struct Pass {
-        const FilterServer *server;
-        void *instance;
-    };
-    std::vector<Pass> passes_;
+    std::mutex &moduleCalls_;  // the host's lock on module calls
+    std::vector<HostedFilter *> started_;
     int width_;
     int height_;
     int threads_;

@@ -1,6 +1,6 @@
 #include "qzhost/scene/loaded_scene.h"
 
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 
 namespace qzhost {
 
@@ -23,8 +23,8 @@ std::filesystem::path findModule(const std::string &written, const std::filesyst
                     modulesFolder().string() + "'");
 }
 
-LoadedScene::LoadedScene(SceneDocument document, std::filesystem::path sceneFile)
-    : document_(std::move(document)), file_(std::move(sceneFile)) {
+LoadedScene::LoadedScene(Host &host, SceneDocument document, std::filesystem::path sceneFile)
+    : host_(host), document_(std::move(document)), file_(std::move(sceneFile)) {
     for (size_t i = 0; i < document_.filters.size(); ++i) {
         const FilterEntry &entry = document_.filters[i];
         auto filter = std::make_unique<HostedFilter>(serverFor(entry));
@@ -49,7 +49,7 @@ const FilterServer &LoadedScene::serverFor(const FilterEntry &entry) {
         for (const auto &server : servers_) {
             if (&server->module() == module.get() && server->name() == entry.server) return *server;
         }
-        servers_.push_back(std::make_unique<FilterServer>(*module, entry.server));
+        servers_.push_back(std::make_unique<FilterServer>(*module, entry.server, host_.lookup()));
     } catch (const HostError &e) {
         if (!module) modules_.erase(file);
         throw HostError(entry.where + ": " + e.what(), e.exitCode());

@@ -1,5 +1,6 @@
-// A scene brought to life in the host: its module files loaded, their filter
-// servers activated, and one instance per filter holding its saved state.
+// A scene brought to life in a host: its module files loaded, their filter
+// servers activated with the host's lookup, and one instance per filter
+// holding its saved state.
 #pragma once
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 
 #include "qzhost/loader/filter.h"
 #include "qzhost/scene/scene.h"
+#include "qzhost/services/host.h"
 
 namespace qzhost {
 
@@ -24,10 +26,11 @@ class LoadedScene {
 public:
     // sceneFile may be empty for a scene that lives only in memory; its
     // modules are then looked for in the working folder and the modules folder.
-    LoadedScene(SceneDocument document, std::filesystem::path sceneFile);
+    LoadedScene(Host &host, SceneDocument document, std::filesystem::path sceneFile);
     LoadedScene(const LoadedScene &) = delete;
     LoadedScene &operator=(const LoadedScene &) = delete;
 
+    Host &host() const { return host_; }
     const FrameSettings &frames() const { return document_.frames; }
     const std::filesystem::path &file() const { return file_; }
     size_t size() const { return filters_.size(); }
@@ -40,6 +43,7 @@ public:
 private:
     const FilterServer &serverFor(const FilterEntry &entry);
 
+    Host &host_;
     SceneDocument document_;
     std::filesystem::path file_;
     // Declared in the order of their lifetimes: instances go before the

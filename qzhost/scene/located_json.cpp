@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 
 namespace qzhost {
 namespace {

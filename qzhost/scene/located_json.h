@@ -5,11 +5,9 @@
 #include <map>
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include "qzhost/base/json.h"
 
 namespace qzhost {
-
-using Json = nlohmann::ordered_json;
 
 class LocatedJson {
 public:

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "qzhost/error.h"
-#include "qzhost/files.h"
+#include "qzhost/base/error.h"
+#include "qzhost/base/files.h"
 
 namespace qzhost {
 namespace {

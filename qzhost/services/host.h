@@ -23,8 +23,12 @@ public:
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
 
-    // The host that is running; only valid while one exists.
+    // The host that is running, for the C functions of the service tables,
+    // which get no context; only valid while one exists. Everything else is
+    // handed its host.
     static Host &current();
+    // The lookup handed to modules when their servers are activated.
+    HostGlobal lookup() const { return ServiceRegistry::global(); }
 
     ServiceRegistry &registry() { return registry_; }
     ChannelTree &channels() { return channels_; }
@@ -38,9 +42,11 @@ public:
     Shelf *shelf() { return shelf_.get(); }
     PanelStore &panels() { return panels_; }
 
-    // The time, in seconds, at which parameter edits take effect.
-    double time() const { return time_; }
-    void setTime(double seconds) { time_ = seconds; }
+    // The time, in seconds, at which parameter edits through the panel take
+    // effect and values are shown. It is the panel's and no render's: frames
+    // are rendered at their own times while the panel edits at this one.
+    double editTime() const { return editTime_; }
+    void setEditTime(double seconds) { editTime_ = seconds; }
 
     // Held around every call into a module but the per-pixel ones: modules are
     // not thread-safe, and the renderer, the panel's web server threads and
@@ -61,7 +67,7 @@ private:
     SceneInfo sceneInfo_{};
     std::mutex moduleCalls_;
     PanelStore panels_;
-    double time_ = 0.0;
+    double editTime_ = 0.0;
 };
 
 }  // namespace qzhost

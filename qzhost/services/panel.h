@@ -34,6 +34,11 @@ enum HintTag : intptr_t {
     kHintStep = 0x3D014202,
 };
 
+// The control types the host shows: a preview the module draws, and a value
+// that may be animated.
+inline constexpr const char *kPreviewControlType = "dThumbnail";
+inline constexpr const char *kValueControlType = "float-env";
+
 // A set callback's answer when it has taken a changed value.
 inline constexpr int kPanelValueChanged = 2;
 // The change notification's event for a panel that has become the user's

@@ -141,7 +141,7 @@ struct ParamCalls {
     }
 
     static int setValue(ParamHandle handle, double *values) {
-        store().get(handle).animation.setValueAt(Host::current().time(), values[0]);
+        store().get(handle).animation.setValueAt(Host::current().editTime(), values[0]);
         return 0;
     }
 };

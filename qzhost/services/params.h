@@ -8,14 +8,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "host/abi.h"
+#include "qzhost/base/json.h"
+#include "qzhost/loader/block_states.h"
 #include "qzhost/services/animation.h"
 
 namespace qzhost {
-
-using Json = nlohmann::ordered_json;
 
 struct ChannelGroup;
 
@@ -52,15 +50,3 @@ private:
 };
 
 }  // namespace qzhost
-
-// The host's side of the opaque save and load states: the blocks written,
-// and the blocks to read in order.
-struct SaveState {
-    std::vector<qzhost::Json> blocks;
-};
-
-struct LoadState {
-    const std::vector<qzhost::Json> *blocks;
-    size_t next = 0;
-    std::string error;  // the text of the last failed load, kept for the caller
-};

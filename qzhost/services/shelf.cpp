@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "qzhost/error.h"
-#include "qzhost/output/image_files.h"
-#include "qzhost/output/png.h"
+#include "qzhost/base/error.h"
+#include "qzhost/image/frame.h"
+#include "qzhost/image/png.h"
 #include "qzhost/services/host.h"
 
 namespace qzhost {
@@ -66,14 +66,14 @@ struct ShelfCalls {
         if (!client || !client->save || !thumbnail) return;
         SaveState state;
         if (const char *error = client->save(client->data, &state)) {
-            s.lastError_ = std::string("the preset was not added: ") + error;
+            s.lastAddFailure_ = std::string("the preset was not added: ") + error;
             return;
         }
         try {
             s.store_.add(Preset{0, client->className, client->name, "", "", std::move(state.blocks), thumbnailPng(*thumbnail)});
-            s.lastError_.clear();
+            s.lastAddFailure_.reset();
         } catch (const HostError &e) {
-            s.lastError_ = e.what();
+            s.lastAddFailure_ = e.what();
         }
         s.changed();
     }
@@ -94,6 +94,13 @@ ShelfClient *Shelf::find(void *handle) const {
     return nullptr;
 }
 
+ShelfClient *Shelf::clientOf(void *instance) const {
+    for (const auto &client : clients_) {
+        if (client->data == instance) return client.get();
+    }
+    return nullptr;
+}
+
 void Shelf::close(ShelfClient &client) {
     client.open = false;
     changed();
@@ -105,15 +112,20 @@ std::vector<Preset> Shelf::presetsFor(const ShelfClient &client) const {
     return presets;
 }
 
-std::string Shelf::apply(int64_t id, ShelfClient &client) {
-    const std::optional<Preset> preset = store_.get(id);
-    if (!preset) throw HostError("there is no preset " + std::to_string(id));
-    if (!client.owns(*preset)) {
-        throw HostError("preset " + std::to_string(id) + " is for " + preset->className + " '" + preset->server + "'");
+Preset Shelf::presetFor(const ShelfClient &client, int64_t id) const {
+    std::optional<Preset> preset = store_.get(id);
+    if (!preset || !client.owns(*preset)) {
+        throw BadRequest("there is no preset " + std::to_string(id) + " for this panel");
     }
-    LoadState state{&preset->settings, 0, {}};
+    return std::move(*preset);
+}
+
+std::optional<std::string> Shelf::apply(int64_t id, ShelfClient &client) {
+    const Preset preset = presetFor(client, id);
+    LoadState state{&preset.settings, 0, {}};
     client.load(client.data, &state);
     changed();
+    if (state.error.empty()) return std::nullopt;
     return state.error;
 }
 

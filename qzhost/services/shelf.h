@@ -6,11 +6,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/abi.h"
-#include "qzhost/services/preset_store.h"
+#include "qzhost/presets/preset_store.h"
 
 namespace qzhost {
 
@@ -35,20 +36,25 @@ public:
 
     const std::vector<std::unique_ptr<ShelfClient>> &clients() const { return clients_; }
     ShelfClient *selected() const { return selected_; }
+    // The client an instance subscribed with, or null.
+    ShelfClient *clientOf(void *instance) const;
     void close(ShelfClient &client);
 
     // The presets a client can take: those of its own class and server.
     std::vector<Preset> presetsFor(const ShelfClient &client) const;
-    // Loads a preset into the client; throws HostError when there is no such
-    // preset or it belongs to another kind of plug-in. The load callback
-    // reports nothing, so a parameter block the client refused is answered
-    // here: its text, or empty when everything loaded.
-    std::string apply(int64_t id, ShelfClient &client);
+    // One of the presets the client can take; throws BadRequest when there
+    // is no such preset or it belongs to another kind of plug-in.
+    Preset presetFor(const ShelfClient &client, int64_t id) const;
+    // Loads a preset into the client, found as presetFor finds it. The load
+    // callback reports nothing, so a parameter block the client refused is
+    // answered here: its text, or nothing when everything loaded.
+    std::optional<std::string> apply(int64_t id, ShelfClient &client);
 
     // Counts every change a display of the shelf should show.
     uint64_t changes() const { return changes_; }
-    // The last failure to store a preset, which the add call cannot report.
-    const std::string &lastError() const { return lastError_; }
+    // The last failure to store a preset, which the add call cannot report;
+    // nothing once an add has succeeded.
+    const std::optional<std::string> &lastAddFailure() const { return lastAddFailure_; }
 
 private:
     friend struct ShelfCalls;
@@ -59,7 +65,7 @@ private:
     std::vector<std::unique_ptr<ShelfClient>> clients_;
     ShelfClient *selected_ = nullptr;
     std::atomic<uint64_t> changes_{0};
-    std::string lastError_;
+    std::optional<std::string> lastAddFailure_;
 };
 
 }  // namespace qzhost

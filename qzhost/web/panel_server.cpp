@@ -5,7 +5,7 @@
 #include <charconv>
 #include <utility>
 
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 #include "qzhost/web/assets.h"
 #include "qzhost/web/request_guard.h"
 
@@ -61,8 +61,9 @@ int64_t presetId(const httplib::Request &request) {
     return id;
 }
 
-// Answers a request through the session; what the session refuses becomes
-// a 400, a failed save a 500, each with its message.
+// Answers a request through a session; a request naming what the panel
+// lacks becomes a 400, any other failure (a save, the database) a 500, each
+// with its message.
 template <typename Action>
 httplib::Server::Handler answer(Action action) {
     return [action](const httplib::Request &request, httplib::Response &response) {
@@ -78,7 +79,8 @@ httplib::Server::Handler answer(Action action) {
 
 }  // namespace
 
-PanelServer::PanelServer(PanelSession &session) : session_(session), server_(std::make_unique<httplib::Server>()) {
+PanelServer::PanelServer(PanelSession &session)
+    : session_(session), shelf_(session), server_(std::make_unique<httplib::Server>()) {
     server_->set_payload_max_length(kMaxRequestBody);
     // Stopping waits for each worker, and a worker on an idle connection
     // waits out this timeout first.
@@ -141,24 +143,24 @@ void PanelServer::addRoutes() {
     server_->Post("/api/select",
                   answer([this](const auto &, auto &response) { sendJson(response, session_.select()); }));
 
-    server_->Get("/api/shelf", answer([this](const auto &, auto &response) { sendJson(response, session_.shelf()); }));
+    server_->Get("/api/shelf", answer([this](const auto &, auto &response) { sendJson(response, shelf_.describe()); }));
     server_->Get("/api/shelf/thumbnail", answer([this](const auto &request, auto &response) {
-        const std::vector<unsigned char> png = session_.presetThumbnail(presetId(request));
+        const std::vector<unsigned char> png = shelf_.thumbnail(presetId(request));
         response.set_header("Cache-Control", "no-store");
         response.set_content(reinterpret_cast<const char *>(png.data()), png.size(), "image/png");
     }));
     server_->Post("/api/shelf/apply", answer([this](const auto &request, auto &response) {
-        sendJson(response, session_.applyPreset(field<int64_t>(requestObject(request), "id")));
+        sendJson(response, shelf_.apply(field<int64_t>(requestObject(request), "id")));
     }));
     server_->Post("/api/shelf/rename", answer([this](const auto &request, auto &response) {
         const Json body = requestObject(request);
-        sendJson(response, session_.renamePreset(field<int64_t>(body, "id"), text(body, "name")));
+        sendJson(response, shelf_.rename(field<int64_t>(body, "id"), text(body, "name")));
     }));
     server_->Post("/api/shelf/delete", answer([this](const auto &request, auto &response) {
-        sendJson(response, session_.deletePreset(field<int64_t>(requestObject(request), "id")));
+        sendJson(response, shelf_.remove(field<int64_t>(requestObject(request), "id")));
     }));
     server_->Post("/api/shelf/close",
-                  answer([this](const auto &, auto &response) { sendJson(response, session_.closeShelf()); }));
+                  answer([this](const auto &, auto &response) { sendJson(response, shelf_.close()); }));
     server_->Post("/api/save", answer([this](const auto &, auto &response) {
         sendJson(response, {{"path", session_.save().string()}});
     }));

@@ -1,10 +1,12 @@
 // The web page of a panel: an HTTP server on 127.0.0.1 that serves the page
-// and answers its requests through a PanelSession.
+// and answers its requests through a PanelSession, and the shelf drawer's
+// through a ShelfSession of the same panel.
 #pragma once
 
 #include <memory>
 
 #include "qzhost/web/panel_session.h"
+#include "qzhost/web/shelf_session.h"
 
 namespace httplib {
 class Server;
@@ -32,6 +34,7 @@ private:
     void addRoutes();
 
     PanelSession &session_;
+    ShelfSession shelf_;
     std::unique_ptr<httplib::Server> server_;
     int port_ = 0;
 };

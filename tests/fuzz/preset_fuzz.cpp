@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "qzhost/error.h"
-#include "qzhost/services/preset_file.h"
+#include "qzhost/base/error.h"
+#include "qzhost/presets/preset_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     try {

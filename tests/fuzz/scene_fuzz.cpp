@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 #include "qzhost/scene/scene.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -30,8 +30,8 @@ struct RunningPanel {
         FilterEntry filter;
         filter.module = VORLUX_MODULE_FILE;
         document.filters.push_back(filter);
-        scene = std::make_unique<LoadedScene>(document, "");
-        session = std::make_unique<PanelSession>(*scene, "/dev/null/unsaved.json", PreviewSize{32, 24});
+        scene = std::make_unique<LoadedScene>(host, document, "");
+        session = std::make_unique<PanelSession>(*scene, "/dev/null/unsaved.json", Size{32, 24});
         server = std::make_unique<PanelServer>(*session);
         port = server->bind(0);
         // Bound already: requests wait in the socket's queue until it listens.

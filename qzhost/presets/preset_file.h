@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "qzhost/services/preset_store.h"
+#include "qzhost/presets/preset_store.h"
 
 namespace qzhost {
 

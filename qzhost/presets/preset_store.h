@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "qzhost/services/params.h"
+#include "qzhost/base/json.h"
 
 struct sqlite3;
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "qzhost/render/renderer.h"
+#include "qzhost/image/frame.h"
 
 namespace qzhost {
 
@@ -18,11 +18,5 @@ const char *extensionOf(ImageFormat format);
 
 // Throws HostError when the file cannot be written.
 void writeImage(const Frame &frame, const std::filesystem::path &file, ImageFormat format);
-
-// A colour component as an integer of so many levels above 0, rounded.
-unsigned quantise(float component, unsigned maximum);
-
-// The frame's colours as 8-bit RGB, rows from the top.
-std::vector<unsigned char> rgb8(const Frame &frame);
 
 }  // namespace qzhost

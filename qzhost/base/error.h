@@ -11,7 +11,10 @@ namespace qzhost {
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitBadInput = 2;
 
-// A failure that reaches the user as one line and an exit code.
+// The one family of errors in the host: whatever fails throws a HostError
+// (or one of its kinds: BadRequest below, StateError and BlockError beside
+// the code that throws them), and main turns it into one line
+// on stderr and the exit code it carries.
 class HostError : public std::runtime_error {
 public:
     explicit HostError(const std::string &message, int exitCode = kExitBadInput)
@@ -20,6 +23,12 @@ public:
 
 private:
     int exitCode_;
+};
+
+// A request that names something the host does not have (a control, a
+// preset, a shelf); nothing was changed. The web page gets it as a 400.
+struct BadRequest : HostError {
+    explicit BadRequest(const std::string &message) : HostError(message) {}
 };
 
 }  // namespace qzhost

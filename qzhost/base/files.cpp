@@ -1,4 +1,4 @@
-#include "qzhost/files.h"
+#include "qzhost/base/files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 
 namespace qzhost {
 namespace {

@@ -1,11 +1,11 @@
-#include "qzhost/output/png.h"
+#include "qzhost/image/png.h"
 
 #include <png.h>
 
 #include <csetjmp>
 #include <cstring>
 
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 
 namespace qzhost {
 namespace {

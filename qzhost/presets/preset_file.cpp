@@ -1,7 +1,7 @@
-#include "qzhost/services/preset_file.h"
+#include "qzhost/presets/preset_file.h"
 
-#include "qzhost/error.h"
-#include "qzhost/output/png.h"
+#include "qzhost/base/error.h"
+#include "qzhost/image/png.h"
 
 namespace qzhost {
 namespace {

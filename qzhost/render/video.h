@@ -6,8 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "qzhost/files.h"
-#include "qzhost/render/renderer.h"
+#include "qzhost/image/frame.h"
 
 namespace qzhost {
 

@@ -1,11 +1,11 @@
-#include "qzhost/services/preset_store.h"
+#include "qzhost/presets/preset_store.h"
 
 #include <sqlite3.h>
 
 #include <cstdlib>
 #include <ctime>
 
-#include "qzhost/error.h"
+#include "qzhost/base/error.h"
 
 namespace qzhost {
 namespace {

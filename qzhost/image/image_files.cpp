@@ -1,4 +1,4 @@
-#include "qzhost/output/image_files.h"
+#include "qzhost/image/image_files.h"
 
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
@@ -8,22 +8,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "qzhost/error.h"
-#include "qzhost/files.h"
-#include "qzhost/output/png.h"
+#include "qzhost/base/error.h"
+#include "qzhost/base/files.h"
+#include "qzhost/image/png.h"
 
 namespace qzhost {
 namespace {
-
-template <typename Sample>
-std::vector<Sample> rgbSamples(const Frame &frame) {
-    constexpr unsigned maximum = (1u << (8 * sizeof(Sample))) - 1;
-    std::vector<Sample> samples(static_cast<size_t>(frame.width) * frame.height * 3);
-    for (size_t pixel = 0, n = samples.size() / 3; pixel < n; ++pixel) {
-        for (int c = 0; c < 3; ++c) samples[pixel * 3 + c] = static_cast<Sample>(quantise(frame.rgba[pixel * 4 + c], maximum));
-    }
-    return samples;
-}
 
 template <typename Sample>
 void writePng(const Frame &frame, const std::filesystem::path &file) {
@@ -67,14 +57,6 @@ std::optional<ImageFormat> imageFormatNamed(std::string_view name) {
 }
 
 const char *extensionOf(ImageFormat format) { return format == ImageFormat::Exr ? "exr" : "png"; }
-
-unsigned quantise(float component, unsigned maximum) {
-    if (!(component > 0.0f)) return 0;  // also NaN
-    if (component >= 1.0f) return maximum;
-    return static_cast<unsigned>(component * maximum + 0.5f);
-}
-
-std::vector<unsigned char> rgb8(const Frame &frame) { return rgbSamples<unsigned char>(frame); }
 
 void writeImage(const Frame &frame, const std::filesystem::path &file, ImageFormat format) {
     switch (format) {

@@ -1,4 +1,4 @@
-#include "qzhost/output/video.h"
+#include "qzhost/render/video.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "qzhost/error.h"
-#include "qzhost/output/image_files.h"
+#include "qzhost/base/error.h"
+#include "qzhost/image/frame.h"
 
 extern char **environ;
 
@@ -89,7 +89,7 @@ VideoPipe::~VideoPipe() {
 }
 
 void VideoPipe::add(const Frame &frame) {
-    const std::vector<unsigned char> rgb = rgb8(frame);
+    const std::vector<unsigned char> rgb = rgbSamples<unsigned char>(frame);
     for (size_t done = 0; done < rgb.size();) {
         const ssize_t n = write(input_, rgb.data() + done, rgb.size() - done);
         if (n < 0 && errno == EINTR) continue;
