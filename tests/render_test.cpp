@@ -237,3 +237,16 @@ TEST_F(Rendering, PreviewRedrawsDoNotTouchTheFrameBeingRendered) {
     rendering = false;
     redraws.join();
 }
+
+TEST_F(Rendering, APanelEditDuringARenderIsKeyedAtThePanelsTimeNotTheFrames) {
+    LoadedScene scene(host_, sceneOf(32, 24, 1.0, Json::parse(R"({"channel": "Zoom", "keys": [
+        {"time": 0, "value": 15}, {"time": 4, "value": 60}]})")),
+                      "");
+    PanelSession session(scene, folder_ / "unused.json", Size{32, 24});
+    Renderer renderer(scene, 32, 24, 1.0, 1);
+    Frame frame;
+    renderer.render(48, 2.0, frame, stop_);
+    session.setValue(0x8003, 20.0);
+    EXPECT_EQ(scene.filter(0).save()[2]["keys"], Json::parse(R"([{"time": 0.0, "value": 20.0},
+                                                                 {"time": 4.0, "value": 60.0}])"));
+}
