@@ -250,3 +250,30 @@ TEST_F(Rendering, APanelEditDuringARenderIsKeyedAtThePanelsTimeNotTheFrames) {
     EXPECT_EQ(scene.filter(0).save()[2]["keys"], Json::parse(R"([{"time": 0.0, "value": 20.0},
                                                                  {"time": 4.0, "value": 60.0}])"));
 }
+
+// Every text a module returns is checked: a frame it refuses stops the render
+// with its text, a copy it refuses fails, and a missing description is
+// replaced by the server's name.
+TEST_F(Rendering, TextsAModuleReturnsAreReportedNotDropped) {
+    SceneDocument document = defaultView(8, 8);
+    document.filters[0].module = FIXTURE_DIR "/refuses.p";
+    document.filters[0].server = "Fixture";
+    document.filters[0].state.reset();
+    LoadedScene scene(host_, document, "");
+    EXPECT_EQ(scene.filter(0).describe(), "Fixture");
+    try {
+        scene.filter(0).copyFrom(scene.filter(0));
+        FAIL() << "a refused copy passed for done";
+    } catch (const HostError &e) {
+        EXPECT_EQ(std::string(e.what()), "filter 'Fixture' could not copy another instance: copies are not supported");
+    }
+    const RenderRequest request = requestFor(scene, folder_ / "refused", 0, 1, 1);
+    try {
+        runRender(scene, request, stop_, *silent_, progress_);
+        FAIL() << "a refused frame was rendered";
+    } catch (const HostError &e) {
+        EXPECT_EQ(e.exitCode(), kExitFailed);
+        EXPECT_EQ(std::string(e.what()), "filter 1 (Fixture), frame 0: no frame today");
+    }
+    EXPECT_TRUE(fs::is_empty(request.folder));
+}

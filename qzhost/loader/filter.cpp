@@ -39,7 +39,10 @@ void throwIfRefused(const char *text, const std::string &context = "") {
 
 }  // namespace
 
-std::string HostedFilter::describe() const { return server_.instanceOps().describe(instance_); }
+std::string HostedFilter::describe() const {
+    const char *text = server_.instanceOps().describe(instance_);
+    return text ? text : server_.name();
+}
 
 std::vector<Json> HostedFilter::save() const {
     SaveState state;
@@ -52,11 +55,16 @@ void HostedFilter::load(const std::vector<Json> &blocks) {
     if (const char *error = server_.instanceOps().load(instance_, &state)) throw StateError(error, state.next);
 }
 
-void HostedFilter::copyFrom(const HostedFilter &source) { server_.instanceOps().copy(instance_, source.instance_); }
+void HostedFilter::copyFrom(const HostedFilter &source) {
+    throwIfRefused(server_.instanceOps().copy(instance_, source.instance_),
+                   "filter '" + server_.name() + "' could not copy another instance: ");
+}
 
 void HostedFilter::startRender() { throwIfRefused(server_.renderOps().init(instance_, 0)); }
 
-void HostedFilter::newTime(int frame, double time) { server_.renderOps().newTime(instance_, frame, time); }
+void HostedFilter::newTime(int frame, double time) {
+    throwIfRefused(server_.renderOps().newTime(instance_, frame, time));
+}
 
 void HostedFilter::finishRender() { server_.renderOps().cleanup(instance_); }
 

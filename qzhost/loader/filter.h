@@ -1,4 +1,6 @@
 // A module's filter server, activated, and the instances made through it.
+// Every text an instance or render operation returns is checked here: null
+// is success, anything else becomes a HostError carrying the module's text.
 #pragma once
 
 #include <string>
@@ -57,6 +59,7 @@ public:
     const FilterServer &server() const { return server_; }
     void *instance() const { return instance_; }
 
+    // The module's one-line description; the server's name when it gives none.
     std::string describe() const;
     // The instance's saved form, as the blocks its save wrote.
     std::vector<Json> save() const;
@@ -64,9 +67,8 @@ public:
     void load(const std::vector<Json> &blocks);
     void copyFrom(const HostedFilter &source);
 
-    // The render callbacks; a refusal of render init throws HostError (exit
-    // code 1) with the module's text alone, for the renderer to say which
-    // filter it was.
+    // The render callbacks; a refusal throws HostError (exit code 1) with
+    // the module's text alone, for the renderer to say which filter it was.
     void startRender();
     void newTime(int frame, double time);
     void evaluate(const PixelAccess &access) const { server_.handler().evaluate(instance_, &access); }

@@ -48,7 +48,15 @@ void Renderer::finishAll() {
 bool Renderer::render(int frame, double time, Frame &out, const std::atomic<bool> &stop) {
     {
         std::lock_guard lock(moduleCalls_);
-        for (HostedFilter *filter : started_) filter->newTime(frame, time);
+        for (size_t i = 0; i < started_.size(); ++i) {
+            try {
+                started_[i]->newTime(frame, time);
+            } catch (const HostError &e) {
+                throw HostError("filter " + std::to_string(i + 1) + " (" + started_[i]->server().name() +
+                                    "), frame " + std::to_string(frame) + ": " + e.what(),
+                                e.exitCode());
+            }
+        }
     }
     out.resize(width_, height_);
 

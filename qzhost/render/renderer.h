@@ -22,7 +22,8 @@ public:
     Renderer &operator=(const Renderer &) = delete;
 
     // Renders one frame at a time in seconds. Returns false, with the frame
-    // incomplete, when stop was raised meanwhile.
+    // incomplete, when stop was raised meanwhile; throws HostError (exit
+    // code 1) with the module's text when a filter refuses the frame.
     bool render(int frame, double time, Frame &out, const std::atomic<bool> &stop);
 
     // Wall time spent evaluating pixels, summed over frames.
