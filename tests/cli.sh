@@ -57,6 +57,9 @@ expect 2 'threads must be from 1' render --threads 0 -o "$tmp/frames"
 expect 0 '2 frames written' render "$tmp/scene.json" --frames 0-1 -o "$tmp/frames"
 [ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || { echo "FAIL: render wrote $(ls "$tmp/frames")"; failed=1; }
 
+long=$(printf '%0300d' 0)
+expect 2 'File name too long' scene new "$tmp/$long/scene.json"
+
 expect 0 'scene-out' panel --help
 expect 2 '--preview .2000x10.: each side must be from 1 to 1024' panel --preview 2000x10 "$tmp/scene.json"
 expect 2 'port' panel --port 70000

@@ -1,4 +1,5 @@
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 
 #include "qzhost/cli/commands.h"
@@ -26,6 +27,18 @@ int main(int argc, char **argv) {
     } catch (const qzhost::HostError &e) {
         std::cerr << "qzhost: " << e.what() << '\n';
         return e.exitCode();
+    } catch (const std::filesystem::filesystem_error &e) {
+        // A path the system refuses to look at (too long, a loop of links).
+        std::cerr << "qzhost: " << e.what() << '\n';
+        return qzhost::kExitBadInput;
+    } catch (const std::exception &e) {
+        // Whatever else escapes (a library's own error, memory running out)
+        // is a failure of the work, told the same way.
+        std::cerr << "qzhost: " << e.what() << '\n';
+        return qzhost::kExitFailed;
+    } catch (...) {
+        std::cerr << "qzhost: an unknown error stopped the work\n";
+        return qzhost::kExitFailed;
     }
     return 0;
 }
