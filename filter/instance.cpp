@@ -8,10 +8,6 @@
 namespace vorlux {
 namespace {
 
-constexpr int kItemTypeWithChannels = 2;
-constexpr int kParamTypeDouble = 16;
-constexpr int kParamFlags = -1;
-
 // A parameter whose creation failed stays null. Loading or saving such an
 // instance is refused, because skipping the parameter would shift every later
 // block of the saved form onto the wrong channel.
@@ -47,11 +43,11 @@ void *instCreate(void *priv, void *, const char **) {
     inst->frame.view = inst->view;
 
     const HostServices &host = hostServices;
-    void *item = host.itemInfo->firstItem(kItemTypeWithChannels, nullptr);
+    void *item = host.itemInfo->firstItem(HOST_ITEM_TYPE_IMAGE, nullptr);
     inst->channelGroup = host.envelopes->createGroup(host.itemInfo->channelGroup(item), "Vorlux");
 
     for (const ParamSlot &slot : kParams) {
-        ParamHandle param = host.params->create(kParamTypeDouble, kParamFlags);
+        ParamHandle param = host.params->create(HOST_PARAM_TYPE_DOUBLE, HOST_PARAM_CREATE_FLAGS);
         inst->*slot.handle = param;
         if (!param) continue;
         host.params->setup(param, slot.channel, inst->channelGroup, nullptr, nullptr, nullptr, nullptr);

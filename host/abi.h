@@ -210,6 +210,61 @@ typedef struct ImageService {
     void (*setPixel)(void *image, int x, int y, const float *rgb);
 } ImageService;
 
+/* ---- Codes both sides pass ---------------------------------------------- */
+
+/* Type codes: the item whose channel group holds a filter's channels, the
+ * image of three floats per pixel, the animatable double, and the flags a
+ * parameter is created with. */
+enum {
+    HOST_ITEM_TYPE_IMAGE = 2,
+    HOST_IMAGE_TYPE_RGB_FLOAT = 4,
+    HOST_PARAM_TYPE_DOUBLE = 16,
+    HOST_PARAM_CREATE_FLAGS = -1
+};
+
+/* Panel codes: the form panel's type, the set callback's answer after it has
+ * taken a changed value (0 otherwise), the change notification's event for a
+ * panel that has become the user's focus, and the preview's drag mode in
+ * which the module receives a box. */
+enum {
+    HOST_PANEL_TYPE_FORM = 1,
+    HOST_PANEL_VALUE_CHANGED = 2,
+    HOST_PANEL_EVENT_SELECT = 4,
+    HOST_PREVIEW_DRAG_MODE = 2
+};
+
+/* Control types of the controls and data tables. */
+#define HOST_CONTROL_FLOAT_ENV "float-env"
+#define HOST_CONTROL_THUMBNAIL "dThumbnail"
+#define HOST_CONTROL_BUTTON "vButton"
+
+/* Hint tags. A hint list is a run of words: a tag, as many fixed arguments
+ * as the tag's low seven bits count, then, when the tag has bit 0x80, a list
+ * of ids ended by 0. A 0 tag ends the list. Text and callbacks are cast to
+ * words. */
+enum {
+    HOST_HINT_END = 0,
+    HOST_HINT_ARGUMENT_COUNT = 0x7F,
+    HOST_HINT_ID_LIST = 0x80,
+
+    HOST_HINT_TITLE = 0x3D000B03,          /* 0, title text, 0 */
+    HOST_HINT_CHANGE_NOTIFY = 0x3D000F01,  /* PanelChangeFunc */
+    HOST_HINT_DESTROY_NOTIFY = 0x3D001302, /* PanelDestroyFunc, 0 */
+    HOST_HINT_BUTTON = 0x3D015F02,         /* id, ButtonFunc */
+    HOST_HINT_PREVIEW_DRAW = 0x3D016502,   /* id, PreviewDrawFunc */
+    HOST_HINT_PREVIEW_DRAG = 0x3D016603,   /* id, PreviewZoomFunc, drag mode */
+    HOST_HINT_GROUP = 0x3D01FE81,          /* group id; its controls' ids */
+    HOST_HINT_PREVIEW_LAYOUT = 0x3D021280, /* ids of previews */
+    HOST_HINT_VALUE_LAYOUT = 0x3D021380,   /* ids of value controls */
+    HOST_HINT_MINIMUM = 0x3D014002,        /* id, suggested minimum */
+    HOST_HINT_MAXIMUM = 0x3D014102,        /* id, suggested maximum */
+    HOST_HINT_STEP = 0x3D014202            /* id, suggested step */
+};
+
+/* The shelf's codes: the flags a client subscribes with, and the query
+ * callback's answer. */
+enum { HOST_SHELF_SUBSCRIBE_FLAGS = 2, HOST_SHELF_QUERY_ANSWER = 1 };
+
 /* ---- Layout checks ------------------------------------------------------ */
 
 #define HOST_WORD sizeof(void *)

@@ -6,19 +6,19 @@ namespace vorlux {
 namespace {
 
 const ControlEntry kControls[] = {
-    {ID_PREVIEW, "Preview", "dThumbnail"},
-    {ID_CENTER_X, "Center X", "float-env"},
-    {ID_CENTER_Y, "Center Y", "float-env"},
-    {ID_ZOOM, "Zoom", "float-env"},
-    {ID_OPEN_SHELF, "Open Preset Shelf", "vButton"},
-    {ID_ADD_PRESET, "Add Preset", "vButton"},
+    {ID_PREVIEW, "Preview", HOST_CONTROL_THUMBNAIL},
+    {ID_CENTER_X, "Center X", HOST_CONTROL_FLOAT_ENV},
+    {ID_CENTER_Y, "Center Y", HOST_CONTROL_FLOAT_ENV},
+    {ID_ZOOM, "Zoom", HOST_CONTROL_FLOAT_ENV},
+    {ID_OPEN_SHELF, "Open Preset Shelf", HOST_CONTROL_BUTTON},
+    {ID_ADD_PRESET, "Add Preset", HOST_CONTROL_BUTTON},
     {0, nullptr, nullptr},
 };
 
 const DataEntry kData[] = {
-    {ID_CENTER_X, "Center X", "float-env"},
-    {ID_CENTER_Y, "Center Y", "float-env"},
-    {ID_ZOOM, "Zoom", "float-env"},
+    {ID_CENTER_X, "Center X", HOST_CONTROL_FLOAT_ENV},
+    {ID_CENTER_Y, "Center Y", HOST_CONTROL_FLOAT_ENV},
+    {ID_ZOOM, "Zoom", HOST_CONTROL_FLOAT_ENV},
     {0, nullptr, nullptr},
 };
 
@@ -27,32 +27,28 @@ intptr_t word(Function *function) {
     return reinterpret_cast<intptr_t>(function);
 }
 
-// The host's hint format: a tag whose low seven bits count the arguments that
-// follow, and whose bit 0x80 adds a 0-terminated id list after them.
 const intptr_t kHints[] = {
-    0x3D000B03, 0, reinterpret_cast<intptr_t>("Vorlux"), 0,
-    0x3D000F01, word(panelChangeNotify),
-    0x3D001302, word(panelDestroyNotify), 0,
-    0x3D015F02, ID_OPEN_SHELF, word(openShelfButton),
-    0x3D015F02, ID_ADD_PRESET, word(addPresetButton),
-    0x3D016502, ID_PREVIEW, word(previewDraw),
-    0x3D016603, ID_PREVIEW, word(previewZoom), 2,
-    0x3D01FE81, ID_GROUP, ID_PREVIEW, ID_CENTER_X, ID_CENTER_Y, ID_ZOOM, ID_OPEN_SHELF, ID_ADD_PRESET, 0,
-    0x3D021280, ID_PREVIEW, 0,
-    0x3D021380, ID_CENTER_X, ID_CENTER_Y, ID_ZOOM, 0,
-    0x3D014002, ID_CENTER_X, -2,
-    0x3D014102, ID_CENTER_X, 1,
-    0x3D014202, ID_CENTER_X, 1,
-    0x3D014002, ID_CENTER_Y, -2,
-    0x3D014102, ID_CENTER_Y, 2,
-    0x3D014202, ID_CENTER_Y, 1,
-    0x3D014002, ID_ZOOM, 1,
-    0x3D014102, ID_ZOOM, 65536,
-    0x3D014202, ID_ZOOM, 5,
-    0,
+    HOST_HINT_TITLE, 0, reinterpret_cast<intptr_t>("Vorlux"), 0,
+    HOST_HINT_CHANGE_NOTIFY, word(panelChangeNotify),
+    HOST_HINT_DESTROY_NOTIFY, word(panelDestroyNotify), 0,
+    HOST_HINT_BUTTON, ID_OPEN_SHELF, word(openShelfButton),
+    HOST_HINT_BUTTON, ID_ADD_PRESET, word(addPresetButton),
+    HOST_HINT_PREVIEW_DRAW, ID_PREVIEW, word(previewDraw),
+    HOST_HINT_PREVIEW_DRAG, ID_PREVIEW, word(previewZoom), HOST_PREVIEW_DRAG_MODE,
+    HOST_HINT_GROUP, ID_GROUP, ID_PREVIEW, ID_CENTER_X, ID_CENTER_Y, ID_ZOOM, ID_OPEN_SHELF, ID_ADD_PRESET, 0,
+    HOST_HINT_PREVIEW_LAYOUT, ID_PREVIEW, 0,
+    HOST_HINT_VALUE_LAYOUT, ID_CENTER_X, ID_CENTER_Y, ID_ZOOM, 0,
+    HOST_HINT_MINIMUM, ID_CENTER_X, -2,
+    HOST_HINT_MAXIMUM, ID_CENTER_X, 1,
+    HOST_HINT_STEP, ID_CENTER_X, 1,
+    HOST_HINT_MINIMUM, ID_CENTER_Y, -2,
+    HOST_HINT_MAXIMUM, ID_CENTER_Y, 2,
+    HOST_HINT_STEP, ID_CENTER_Y, 1,
+    HOST_HINT_MINIMUM, ID_ZOOM, 1,
+    HOST_HINT_MAXIMUM, ID_ZOOM, 65536,
+    HOST_HINT_STEP, ID_ZOOM, 5,
+    HOST_HINT_END,
 };
-
-constexpr int kShelfFlags = 2;
 
 FilterInstance &asInstance(void *inst) { return *static_cast<FilterInstance *>(inst); }
 
@@ -74,8 +70,8 @@ int interfaceActivate(int version, HostGlobal global, void *record, void *) {
     interface.panel = buildPanel(inst);
     if (!interface.panel) return ACTIVATE_MISSING_SERVICE;
     if (hostServices.shelf) {
-        inst.shelfClient = hostServices.shelf->subscribe(HOST_FILTER_CLASS, "Vorlux", &inst, kShelfFlags, shelfQuery,
-                                                         shelfLoad, shelfSave);
+        inst.shelfClient = hostServices.shelf->subscribe(HOST_FILTER_CLASS, "Vorlux", &inst,
+                                                         HOST_SHELF_SUBSCRIBE_FLAGS, shelfQuery, shelfLoad, shelfSave);
     }
     interface.options = nullptr;
     interface.command = nullptr;
@@ -84,7 +80,7 @@ int interfaceActivate(int version, HostGlobal global, void *record, void *) {
 
 void *buildPanel(FilterInstance &inst) {
     const PanelService &panels = *hostServices.panel;
-    void *panel = panels.create(kPanelType, kControls);
+    void *panel = panels.create(HOST_PANEL_TYPE_FORM, kControls);
     if (!panel) return nullptr;
     panels.hint(panel, 0, kHints);
     panels.describe(panel, kData, panelGet, panelSet);
@@ -116,12 +112,12 @@ int panelSet(void *inst, unsigned long id, void *) {
         default: return 0;
     }
     *cached = paramValueAt(panelGet(inst, id), 0.0, *cached);
-    return kPanelValueChanged;
+    return HOST_PANEL_VALUE_CHANGED;
 }
 
 int panelChangeNotify(void *panel, unsigned long, unsigned long, int event) {
     FilterInstance &inst = panelInstance(panel);
-    if (event == kPanelEventSelect && hostServices.shelf && inst.shelfClient) {
+    if (event == HOST_PANEL_EVENT_SELECT && hostServices.shelf && inst.shelfClient) {
         hostServices.shelf->select(inst.shelfClient);
     }
     return 0;

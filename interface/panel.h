@@ -17,11 +17,6 @@ enum ControlId : unsigned long {
     ID_ADD_PRESET = 0x8007,
 };
 
-// Panel codes of the host.
-inline constexpr int kPanelType = 1;
-inline constexpr int kPanelValueChanged = 2;
-inline constexpr int kPanelEventSelect = 4;
-
 int interfaceActivate(int version, HostGlobal global, void *record, void *serverData);
 void *buildPanel(FilterInstance &inst);
 
@@ -43,7 +38,6 @@ void openShelfButton(void *panel, int id);
 void addPresetButton(void *panel, int id);
 
 inline constexpr int kThumbnailSize = 128;
-inline constexpr int kImageTypeRgbFloat = 4;
 
 // Renders the instance's view into a new host image, or null without the
 // image service. The instance's own steps are left as they were.

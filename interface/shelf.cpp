@@ -4,13 +4,11 @@
 namespace vorlux {
 namespace {
 
-constexpr int kShelfQueryAnswer = 1;
-
 bool subscribed(const FilterInstance &inst) { return hostServices.shelf && inst.shelfClient; }
 
 }  // namespace
 
-int shelfQuery(void *, void *) { return kShelfQueryAnswer; }
+int shelfQuery(void *, void *) { return HOST_SHELF_QUERY_ANSWER; }
 
 // Load errors are dropped: the panel still shows whatever the instance holds.
 void shelfLoad(void *inst, const LoadState *state) {
@@ -43,7 +41,7 @@ void addPresetButton(void *panel, int) {
 void *makeThumbnail(const FilterInstance &inst, int w, int h) {
     const ImageService *images = hostServices.image;
     if (!images) return nullptr;
-    void *image = images->create(w, h, kImageTypeRgbFloat);
+    void *image = images->create(w, h, HOST_IMAGE_TYPE_RGB_FLOAT);
     if (!image) return nullptr;
     ViewGeometry view = inst.view;
     applySquareSteps(view, w);
