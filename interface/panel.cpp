@@ -6,20 +6,20 @@ namespace vorlux {
 namespace {
 
 const ControlEntry kControls[] = {
-    {ID_PREVIEW, "Preview", HOST_CONTROL_THUMBNAIL},
-    {ID_CENTER_X, "Center X", HOST_CONTROL_FLOAT_ENV},
-    {ID_CENTER_Y, "Center Y", HOST_CONTROL_FLOAT_ENV},
-    {ID_ZOOM, "Zoom", HOST_CONTROL_FLOAT_ENV},
-    {ID_OPEN_SHELF, "Open Preset Shelf", HOST_CONTROL_BUTTON},
-    {ID_ADD_PRESET, "Add Preset", HOST_CONTROL_BUTTON},
-    {0, nullptr, nullptr},
+    {.id = ID_PREVIEW, .label = "Preview", .type = HOST_CONTROL_THUMBNAIL},
+    {.id = ID_CENTER_X, .label = "Center X", .type = HOST_CONTROL_FLOAT_ENV},
+    {.id = ID_CENTER_Y, .label = "Center Y", .type = HOST_CONTROL_FLOAT_ENV},
+    {.id = ID_ZOOM, .label = "Zoom", .type = HOST_CONTROL_FLOAT_ENV},
+    {.id = ID_OPEN_SHELF, .label = "Open Preset Shelf", .type = HOST_CONTROL_BUTTON},
+    {.id = ID_ADD_PRESET, .label = "Add Preset", .type = HOST_CONTROL_BUTTON},
+    {},
 };
 
 const DataEntry kData[] = {
-    {ID_CENTER_X, "Center X", HOST_CONTROL_FLOAT_ENV},
-    {ID_CENTER_Y, "Center Y", HOST_CONTROL_FLOAT_ENV},
-    {ID_ZOOM, "Zoom", HOST_CONTROL_FLOAT_ENV},
-    {0, nullptr, nullptr},
+    {.id = ID_CENTER_X, .label = "Center X", .type = HOST_CONTROL_FLOAT_ENV},
+    {.id = ID_CENTER_Y, .label = "Center Y", .type = HOST_CONTROL_FLOAT_ENV},
+    {.id = ID_ZOOM, .label = "Zoom", .type = HOST_CONTROL_FLOAT_ENV},
+    {},
 };
 
 template <typename Function>
