@@ -70,8 +70,9 @@ int interfaceActivate(int version, HostGlobal global, void *record, void *) {
     interface.panel = buildPanel(inst);
     if (!interface.panel) return ACTIVATE_MISSING_SERVICE;
     if (hostServices.shelf) {
-        inst.shelfClient = hostServices.shelf->subscribe(HOST_FILTER_CLASS, "Vorlux", &inst,
-                                                         HOST_SHELF_SUBSCRIBE_FLAGS, shelfQuery, shelfLoad, shelfSave);
+        inst.handles.shelfClient = hostServices.shelf->subscribe(HOST_FILTER_CLASS, "Vorlux", &inst,
+                                                              HOST_SHELF_SUBSCRIBE_FLAGS, shelfQuery, shelfLoad,
+                                                              shelfSave);
     }
     interface.options = nullptr;
     interface.command = nullptr;
@@ -86,16 +87,16 @@ void *buildPanel(FilterInstance &inst) {
     panels.describe(panel, kData, panelGet, panelSet);
     panels.viewInstance(panel, &inst);
     panels.setUserData(panel, 0, &inst);
-    inst.panel = panel;
+    inst.handles.panel = panel;
     return panel;
 }
 
 void *panelGet(void *inst, unsigned long id) {
     FilterInstance &self = asInstance(inst);
     switch (id) {
-        case ID_CENTER_X: return self.centerXParam;
-        case ID_CENTER_Y: return self.centerYParam;
-        case ID_ZOOM: return self.zoomParam;
+        case ID_CENTER_X: return self.handles.centerXParam;
+        case ID_CENTER_Y: return self.handles.centerYParam;
+        case ID_ZOOM: return self.handles.zoomParam;
         default: return nullptr;
     }
 }
@@ -106,9 +107,9 @@ int panelSet(void *inst, unsigned long id, void *) {
     FilterInstance &self = asInstance(inst);
     double *cached = nullptr;
     switch (id) {
-        case ID_CENTER_X: cached = &self.view.centerX; break;
-        case ID_CENTER_Y: cached = &self.view.centerY; break;
-        case ID_ZOOM: cached = &self.view.zoom; break;
+        case ID_CENTER_X: cached = &self.preview.view.centerX; break;
+        case ID_CENTER_Y: cached = &self.preview.view.centerY; break;
+        case ID_ZOOM: cached = &self.preview.view.zoom; break;
         default: return 0;
     }
     *cached = paramValueAt(panelGet(inst, id), 0.0, *cached);
@@ -117,8 +118,8 @@ int panelSet(void *inst, unsigned long id, void *) {
 
 int panelChangeNotify(void *panel, unsigned long, unsigned long, int event) {
     FilterInstance &inst = panelInstance(panel);
-    if (event == HOST_PANEL_EVENT_SELECT && hostServices.shelf && inst.shelfClient) {
-        hostServices.shelf->select(inst.shelfClient);
+    if (event == HOST_PANEL_EVENT_SELECT && hostServices.shelf && inst.handles.shelfClient) {
+        hostServices.shelf->select(inst.handles.shelfClient);
     }
     return 0;
 }
@@ -127,11 +128,11 @@ int panelChangeNotify(void *panel, unsigned long, unsigned long, int event) {
 // refresh a panel that no longer exists.
 void panelDestroyNotify(void *inst) {
     FilterInstance &self = asInstance(inst);
-    if (hostServices.shelf && self.shelfClient) {
-        hostServices.shelf->unsubscribe(self.shelfClient);
-        self.shelfClient = nullptr;
+    if (hostServices.shelf && self.handles.shelfClient) {
+        hostServices.shelf->unsubscribe(self.handles.shelfClient);
+        self.handles.shelfClient = nullptr;
     }
-    self.panel = nullptr;
+    self.handles.panel = nullptr;
 }
 
 FilterInstance &panelInstance(void *panel) { return asInstance(hostServices.panel->getUserData(panel, 0)); }

@@ -4,7 +4,7 @@
 namespace vorlux {
 namespace {
 
-bool subscribed(const FilterInstance &inst) { return hostServices.shelf && inst.shelfClient; }
+bool subscribed(const FilterInstance &inst) { return hostServices.shelf && inst.handles.shelfClient; }
 
 }  // namespace
 
@@ -14,23 +14,23 @@ int shelfQuery(void *, void *) { return HOST_SHELF_QUERY_ANSWER; }
 void shelfLoad(void *inst, const LoadState *state) {
     auto &self = *static_cast<FilterInstance *>(inst);
     instLoad(inst, state);
-    if (self.panel) hostServices.panel->refresh(self.panel);
+    if (self.handles.panel) hostServices.panel->refresh(self.handles.panel);
 }
 
 const char *shelfSave(void *inst, const SaveState *state) { return instSave(inst, state); }
 
 void openShelfButton(void *panel, int) {
     const FilterInstance &inst = panelInstance(panel);
-    if (subscribed(inst)) hostServices.shelf->open(inst.shelfClient);
+    if (subscribed(inst)) hostServices.shelf->open(inst.handles.shelfClient);
 }
 
 void addPresetButton(void *panel, int) {
     const FilterInstance &inst = panelInstance(panel);
     if (!subscribed(inst)) return;
     const ShelfService &shelf = *hostServices.shelf;
-    if (!shelf.isOpen(inst.shelfClient)) shelf.open(inst.shelfClient);
+    if (!shelf.isOpen(inst.handles.shelfClient)) shelf.open(inst.handles.shelfClient);
     if (void *image = makeThumbnail(inst, kThumbnailSize, kThumbnailSize)) {
-        shelf.addPreset(inst.shelfClient, image, nullptr);
+        shelf.addPreset(inst.handles.shelfClient, image, nullptr);
         hostServices.image->destroy(image);
     }
 }
@@ -43,7 +43,7 @@ void *makeThumbnail(const FilterInstance &inst, int w, int h) {
     if (!images) return nullptr;
     void *image = images->create(w, h, HOST_IMAGE_TYPE_RGB_FLOAT);
     if (!image) return nullptr;
-    ViewGeometry view = inst.view;
+    ViewGeometry view = inst.preview.view;
     applySquareSteps(view, w);
     float rgb[3];
     for (int y = 0; y < h; ++y) {
