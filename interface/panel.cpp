@@ -1,5 +1,7 @@
 #include "interface/panel.h"
 
+#include "interface/preview.h"
+#include "interface/shelf.h"
 #include "module/services.h"
 
 namespace vorlux {

@@ -1,3 +1,5 @@
+#include "interface/preview.h"
+
 #include <algorithm>
 #include <cstdlib>
 

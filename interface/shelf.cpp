@@ -1,3 +1,5 @@
+#include "interface/shelf.h"
+
 #include "interface/panel.h"
 #include "module/services.h"
 
