@@ -8,9 +8,9 @@
 namespace vorlux {
 namespace {
 
-// A parameter whose creation failed stays null. Loading or saving such an
-// instance is refused, because skipping the parameter would shift every later
-// block of the saved form onto the wrong channel.
+// A parameter whose creation failed stays null. Loading, saving or copying
+// such an instance is refused: skipping the parameter would shift every later
+// block of the saved form onto the wrong channel, or leave a copy short.
 const char *const kMissingParam = "Vorlux parameter is missing.";
 
 struct ParamSlot {
@@ -70,16 +70,18 @@ void instDestroy(void *inst) {
 const char *instCopy(void *dst, void *src) {
     FilterInstance &to = asInstance(dst);
     const FilterInstance &from = asInstance(src);
+    // A parameter missing on either side could not take its value, and the
+    // copied view would show what no parameter holds.
+    if (!hasAllParams(to.handles) || !hasAllParams(from.handles)) return kMissingParam;
     // The destination keeps its handles: its own panel and shelf
     // subscription, which it would otherwise release on the source's behalf,
     // and its own parameters, which take the source's values and animation.
+    for (const ParamSlot &slot : kParams) {
+        const char *error = hostServices.params->copy(to.handles.*slot.handle, from.handles.*slot.handle);
+        if (error) return error;
+    }
     to.preview = from.preview;
     to.frame = from.frame;
-    for (const ParamSlot &slot : kParams) {
-        if (to.handles.*slot.handle && from.handles.*slot.handle) {
-            hostServices.params->copy(to.handles.*slot.handle, from.handles.*slot.handle);
-        }
-    }
     return nullptr;
 }
 

@@ -55,6 +55,7 @@ struct FilterInstance {
 
 void *instCreate(void *priv, void *context, const char **error);
 void instDestroy(void *inst);
+// Null, or the first error: a missing parameter, or the host's own text.
 const char *instCopy(void *dst, void *src);
 const char *instLoad(void *inst, const LoadState *state);
 const char *instSave(void *inst, const SaveState *state);
