@@ -8,31 +8,27 @@
 namespace vorlux {
 namespace {
 
-constexpr int kItemTypeWithChannels = 2;
-constexpr int kParamTypeDouble = 16;
-constexpr int kParamFlags = -1;
-
-// A parameter whose creation failed stays null. Loading or saving such an
-// instance is refused, because skipping the parameter would shift every later
-// block of the saved form onto the wrong channel.
+// A parameter whose creation failed stays null. Loading, saving or copying
+// such an instance is refused: skipping the parameter would shift every later
+// block of the saved form onto the wrong channel, or leave a copy short.
 const char *const kMissingParam = "Vorlux parameter is missing.";
 
 struct ParamSlot {
-    ParamHandle FilterInstance::*handle;
+    ParamHandle HostHandles::*handle;
     double ViewGeometry::*value;
     const char *channel;
 };
 
 constexpr ParamSlot kParams[] = {
-    {&FilterInstance::centerXParam, &ViewGeometry::centerX, "Center.X"},
-    {&FilterInstance::centerYParam, &ViewGeometry::centerY, "Center.Y"},
-    {&FilterInstance::zoomParam, &ViewGeometry::zoom, "Zoom"},
+    {&HostHandles::centerXParam, &ViewGeometry::centerX, "Center.X"},
+    {&HostHandles::centerYParam, &ViewGeometry::centerY, "Center.Y"},
+    {&HostHandles::zoomParam, &ViewGeometry::zoom, "Zoom"},
 };
 
 FilterInstance &asInstance(void *inst) { return *static_cast<FilterInstance *>(inst); }
 
-bool hasAllParams(const FilterInstance &inst) {
-    return inst.centerXParam && inst.centerYParam && inst.zoomParam;
+bool hasAllParams(const HostHandles &handles) {
+    return handles.centerXParam && handles.centerYParam && handles.zoomParam;
 }
 
 }  // namespace
@@ -40,31 +36,33 @@ bool hasAllParams(const FilterInstance &inst) {
 void *instCreate(void *priv, void *, const char **) {
     auto *inst = static_cast<FilterInstance *>(std::calloc(1, sizeof(FilterInstance)));
     if (!inst) return nullptr;
-    inst->global = reinterpret_cast<HostGlobal>(priv);
-    inst->view.centerX = kDefaultCenterX;
-    inst->view.centerY = kDefaultCenterY;
-    inst->view.zoom = kDefaultZoom;
-    inst->frame.view = inst->view;
+    ViewGeometry &view = inst->preview.view;
+    view.centerX = kDefaultCenterX;
+    view.centerY = kDefaultCenterY;
+    view.zoom = kDefaultZoom;
+    inst->frame.view = view;
 
+    HostHandles &own = inst->handles;
+    own.global = reinterpret_cast<HostGlobal>(priv);
     const HostServices &host = hostServices;
-    void *item = host.itemInfo->firstItem(kItemTypeWithChannels, nullptr);
-    inst->channelGroup = host.envelopes->createGroup(host.itemInfo->channelGroup(item), "Vorlux");
+    void *item = host.itemInfo->firstItem(HOST_ITEM_TYPE_IMAGE, nullptr);
+    own.channelGroup = host.envelopes->createGroup(host.itemInfo->channelGroup(item), "Vorlux");
 
     for (const ParamSlot &slot : kParams) {
-        ParamHandle param = host.params->create(kParamTypeDouble, kParamFlags);
-        inst->*slot.handle = param;
+        ParamHandle param = host.params->create(HOST_PARAM_TYPE_DOUBLE, HOST_PARAM_CREATE_FLAGS);
+        own.*slot.handle = param;
         if (!param) continue;
-        host.params->setup(param, slot.channel, inst->channelGroup, nullptr, nullptr, nullptr, nullptr);
-        host.params->setValue(param, &(inst->view.*slot.value));
+        host.params->setup(param, slot.channel, own.channelGroup, nullptr, nullptr, nullptr, nullptr);
+        host.params->setValue(param, &(view.*slot.value));
     }
     return inst;
 }
 
 void instDestroy(void *inst) {
     if (!inst) return;
-    FilterInstance &self = asInstance(inst);
+    const HostHandles &own = asInstance(inst).handles;
     for (const ParamSlot &slot : kParams) {
-        if (self.*slot.handle) hostServices.params->destroy(self.*slot.handle);
+        if (own.*slot.handle) hostServices.params->destroy(own.*slot.handle);
     }
     std::free(inst);
 }
@@ -72,46 +70,45 @@ void instDestroy(void *inst) {
 const char *instCopy(void *dst, void *src) {
     FilterInstance &to = asInstance(dst);
     const FilterInstance &from = asInstance(src);
-    // The destination keeps what belongs to it alone: its channel group and
-    // parameters, and its own panel and shelf subscription, which it would
-    // otherwise release on the source's behalf.
-    FilterInstance kept = to;
-    to = from;
-    to.channelGroup = kept.channelGroup;
-    to.shelfClient = kept.shelfClient;
-    to.panel = kept.panel;
+    // A parameter missing on either side could not take its value, and the
+    // copied view would show what no parameter holds.
+    if (!hasAllParams(to.handles) || !hasAllParams(from.handles)) return kMissingParam;
+    // The destination keeps its handles: its own panel and shelf
+    // subscription, which it would otherwise release on the source's behalf,
+    // and its own parameters, which take the source's values and animation.
     for (const ParamSlot &slot : kParams) {
-        to.*slot.handle = kept.*slot.handle;
-        if (to.*slot.handle && from.*slot.handle) {
-            hostServices.params->copy(to.*slot.handle, from.*slot.handle);
-        }
+        const char *error = hostServices.params->copy(to.handles.*slot.handle, from.handles.*slot.handle);
+        if (error) return error;
     }
+    to.preview = from.preview;
+    to.frame = from.frame;
     return nullptr;
 }
 
 const char *instLoad(void *inst, const LoadState *state) {
     FilterInstance &self = asInstance(inst);
-    if (!hasAllParams(self)) return kMissingParam;
+    if (!hasAllParams(self.handles)) return kMissingParam;
     for (const ParamSlot &slot : kParams) {
-        if (const char *error = hostServices.params->load(self.*slot.handle, state)) return error;
+        if (const char *error = hostServices.params->load(self.handles.*slot.handle, state)) return error;
     }
     sampleParams(self, 0.0);
     return nullptr;
 }
 
 const char *instSave(void *inst, const SaveState *state) {
-    const FilterInstance &self = asInstance(inst);
-    if (!hasAllParams(self)) return kMissingParam;
+    const HostHandles &own = asInstance(inst).handles;
+    if (!hasAllParams(own)) return kMissingParam;
     for (const ParamSlot &slot : kParams) {
-        if (const char *error = hostServices.params->save(self.*slot.handle, state)) return error;
+        if (const char *error = hostServices.params->save(own.*slot.handle, state)) return error;
     }
     return nullptr;
 }
 
 const char *instDescribe(void *inst) {
     FilterInstance &self = asInstance(inst);
-    std::snprintf(self.description, sizeof self.description, "Vorlux  (%g, %g)  %g", self.view.centerX,
-                  self.view.centerY, self.view.zoom);
+    const ViewGeometry &view = self.preview.view;
+    std::snprintf(self.description, sizeof self.description, "Vorlux  (%g, %g)  %g", view.centerX, view.centerY,
+                  view.zoom);
     return self.description;
 }
 
@@ -130,7 +127,8 @@ double paramValueAt(ParamHandle param, double time, double cached) {
 
 void sampleParams(FilterInstance &inst, double time) {
     for (const ParamSlot &slot : kParams) {
-        inst.view.*slot.value = paramValueAt(inst.*slot.handle, time, inst.view.*slot.value);
+        double &cached = inst.preview.view.*slot.value;
+        cached = paramValueAt(inst.handles.*slot.handle, time, cached);
     }
 }
 

@@ -6,11 +6,11 @@ namespace vorlux {
 
 const char *renderInit(void *inst, int) {
     auto &self = *static_cast<FilterInstance *>(inst);
-    const auto *scene = static_cast<const SceneInfo *>(self.global(HOST_SCENE_INFO, 0));
+    const auto *scene = static_cast<const SceneInfo *>(self.handles.global(HOST_SCENE_INFO, 0));
     if (!scene) return kNoSceneInfo;
     self.frame.width = scene->frameWidth;
     self.frame.height = scene->frameHeight;
-    self.pixelAspect = scene->pixelAspect;
+    self.frame.pixelAspect = scene->pixelAspect;
     return nullptr;
 }
 
@@ -19,8 +19,9 @@ void renderCleanup(void *) {}
 const char *renderNewTime(void *inst, int, double time) {
     auto &self = *static_cast<FilterInstance *>(inst);
     sampleParams(self, time);
-    self.frame.view = self.view;
-    applyRenderSteps(self.frame.view, self.frame.width, self.pixelAspect);
+    RenderFrame &frame = self.frame;
+    frame.view = self.preview.view;
+    applyRenderSteps(frame.view, frame.width, frame.pixelAspect);
     return nullptr;
 }
 

@@ -1,25 +1,27 @@
 #include "interface/panel.h"
 
+#include "interface/preview.h"
+#include "interface/shelf.h"
 #include "module/services.h"
 
 namespace vorlux {
 namespace {
 
 const ControlEntry kControls[] = {
-    {ID_PREVIEW, "Preview", "dThumbnail"},
-    {ID_CENTER_X, "Center X", "float-env"},
-    {ID_CENTER_Y, "Center Y", "float-env"},
-    {ID_ZOOM, "Zoom", "float-env"},
-    {ID_OPEN_SHELF, "Open Preset Shelf", "vButton"},
-    {ID_ADD_PRESET, "Add Preset", "vButton"},
-    {0, nullptr, nullptr},
+    {.id = ID_PREVIEW, .label = "Preview", .type = HOST_CONTROL_THUMBNAIL},
+    {.id = ID_CENTER_X, .label = "Center X", .type = HOST_CONTROL_FLOAT_ENV},
+    {.id = ID_CENTER_Y, .label = "Center Y", .type = HOST_CONTROL_FLOAT_ENV},
+    {.id = ID_ZOOM, .label = "Zoom", .type = HOST_CONTROL_FLOAT_ENV},
+    {.id = ID_OPEN_SHELF, .label = "Open Preset Shelf", .type = HOST_CONTROL_BUTTON},
+    {.id = ID_ADD_PRESET, .label = "Add Preset", .type = HOST_CONTROL_BUTTON},
+    {},
 };
 
 const DataEntry kData[] = {
-    {ID_CENTER_X, "Center X", "float-env"},
-    {ID_CENTER_Y, "Center Y", "float-env"},
-    {ID_ZOOM, "Zoom", "float-env"},
-    {0, nullptr, nullptr},
+    {.id = ID_CENTER_X, .label = "Center X", .type = HOST_CONTROL_FLOAT_ENV},
+    {.id = ID_CENTER_Y, .label = "Center Y", .type = HOST_CONTROL_FLOAT_ENV},
+    {.id = ID_ZOOM, .label = "Zoom", .type = HOST_CONTROL_FLOAT_ENV},
+    {},
 };
 
 template <typename Function>
@@ -27,32 +29,28 @@ intptr_t word(Function *function) {
     return reinterpret_cast<intptr_t>(function);
 }
 
-// The host's hint format: a tag whose low seven bits count the arguments that
-// follow, and whose bit 0x80 adds a 0-terminated id list after them.
 const intptr_t kHints[] = {
-    0x3D000B03, 0, reinterpret_cast<intptr_t>("Vorlux"), 0,
-    0x3D000F01, word(panelChangeNotify),
-    0x3D001302, word(panelDestroyNotify), 0,
-    0x3D015F02, ID_OPEN_SHELF, word(openShelfButton),
-    0x3D015F02, ID_ADD_PRESET, word(addPresetButton),
-    0x3D016502, ID_PREVIEW, word(previewDraw),
-    0x3D016603, ID_PREVIEW, word(previewZoom), 2,
-    0x3D01FE81, ID_GROUP, ID_PREVIEW, ID_CENTER_X, ID_CENTER_Y, ID_ZOOM, ID_OPEN_SHELF, ID_ADD_PRESET, 0,
-    0x3D021280, ID_PREVIEW, 0,
-    0x3D021380, ID_CENTER_X, ID_CENTER_Y, ID_ZOOM, 0,
-    0x3D014002, ID_CENTER_X, -2,
-    0x3D014102, ID_CENTER_X, 1,
-    0x3D014202, ID_CENTER_X, 1,
-    0x3D014002, ID_CENTER_Y, -2,
-    0x3D014102, ID_CENTER_Y, 2,
-    0x3D014202, ID_CENTER_Y, 1,
-    0x3D014002, ID_ZOOM, 1,
-    0x3D014102, ID_ZOOM, 65536,
-    0x3D014202, ID_ZOOM, 5,
-    0,
+    HOST_HINT_TITLE, 0, reinterpret_cast<intptr_t>("Vorlux"), 0,
+    HOST_HINT_CHANGE_NOTIFY, word(panelChangeNotify),
+    HOST_HINT_DESTROY_NOTIFY, word(panelDestroyNotify), 0,
+    HOST_HINT_BUTTON, ID_OPEN_SHELF, word(openShelfButton),
+    HOST_HINT_BUTTON, ID_ADD_PRESET, word(addPresetButton),
+    HOST_HINT_PREVIEW_DRAW, ID_PREVIEW, word(previewDraw),
+    HOST_HINT_PREVIEW_DRAG, ID_PREVIEW, word(previewZoom), HOST_PREVIEW_DRAG_MODE,
+    HOST_HINT_GROUP, ID_GROUP, ID_PREVIEW, ID_CENTER_X, ID_CENTER_Y, ID_ZOOM, ID_OPEN_SHELF, ID_ADD_PRESET, 0,
+    HOST_HINT_PREVIEW_LAYOUT, ID_PREVIEW, 0,
+    HOST_HINT_VALUE_LAYOUT, ID_CENTER_X, ID_CENTER_Y, ID_ZOOM, 0,
+    HOST_HINT_MINIMUM, ID_CENTER_X, -2,
+    HOST_HINT_MAXIMUM, ID_CENTER_X, 1,
+    HOST_HINT_STEP, ID_CENTER_X, 1,
+    HOST_HINT_MINIMUM, ID_CENTER_Y, -2,
+    HOST_HINT_MAXIMUM, ID_CENTER_Y, 2,
+    HOST_HINT_STEP, ID_CENTER_Y, 1,
+    HOST_HINT_MINIMUM, ID_ZOOM, 1,
+    HOST_HINT_MAXIMUM, ID_ZOOM, 65536,
+    HOST_HINT_STEP, ID_ZOOM, 5,
+    HOST_HINT_END,
 };
-
-constexpr int kShelfFlags = 2;
 
 FilterInstance &asInstance(void *inst) { return *static_cast<FilterInstance *>(inst); }
 
@@ -74,8 +72,9 @@ int interfaceActivate(int version, HostGlobal global, void *record, void *) {
     interface.panel = buildPanel(inst);
     if (!interface.panel) return ACTIVATE_MISSING_SERVICE;
     if (hostServices.shelf) {
-        inst.shelfClient = hostServices.shelf->subscribe(HOST_FILTER_CLASS, "Vorlux", &inst, kShelfFlags, shelfQuery,
-                                                         shelfLoad, shelfSave);
+        inst.handles.shelfClient = hostServices.shelf->subscribe(HOST_FILTER_CLASS, "Vorlux", &inst,
+                                                              HOST_SHELF_SUBSCRIBE_FLAGS, shelfQuery, shelfLoad,
+                                                              shelfSave);
     }
     interface.options = nullptr;
     interface.command = nullptr;
@@ -84,22 +83,22 @@ int interfaceActivate(int version, HostGlobal global, void *record, void *) {
 
 void *buildPanel(FilterInstance &inst) {
     const PanelService &panels = *hostServices.panel;
-    void *panel = panels.create(kPanelType, kControls);
+    void *panel = panels.create(HOST_PANEL_TYPE_FORM, kControls);
     if (!panel) return nullptr;
     panels.hint(panel, 0, kHints);
     panels.describe(panel, kData, panelGet, panelSet);
     panels.viewInstance(panel, &inst);
     panels.setUserData(panel, 0, &inst);
-    inst.panel = panel;
+    inst.handles.panel = panel;
     return panel;
 }
 
 void *panelGet(void *inst, unsigned long id) {
     FilterInstance &self = asInstance(inst);
     switch (id) {
-        case ID_CENTER_X: return self.centerXParam;
-        case ID_CENTER_Y: return self.centerYParam;
-        case ID_ZOOM: return self.zoomParam;
+        case ID_CENTER_X: return self.handles.centerXParam;
+        case ID_CENTER_Y: return self.handles.centerYParam;
+        case ID_ZOOM: return self.handles.zoomParam;
         default: return nullptr;
     }
 }
@@ -110,19 +109,19 @@ int panelSet(void *inst, unsigned long id, void *) {
     FilterInstance &self = asInstance(inst);
     double *cached = nullptr;
     switch (id) {
-        case ID_CENTER_X: cached = &self.view.centerX; break;
-        case ID_CENTER_Y: cached = &self.view.centerY; break;
-        case ID_ZOOM: cached = &self.view.zoom; break;
+        case ID_CENTER_X: cached = &self.preview.view.centerX; break;
+        case ID_CENTER_Y: cached = &self.preview.view.centerY; break;
+        case ID_ZOOM: cached = &self.preview.view.zoom; break;
         default: return 0;
     }
     *cached = paramValueAt(panelGet(inst, id), 0.0, *cached);
-    return kPanelValueChanged;
+    return HOST_PANEL_VALUE_CHANGED;
 }
 
 int panelChangeNotify(void *panel, unsigned long, unsigned long, int event) {
     FilterInstance &inst = panelInstance(panel);
-    if (event == kPanelEventSelect && hostServices.shelf && inst.shelfClient) {
-        hostServices.shelf->select(inst.shelfClient);
+    if (event == HOST_PANEL_EVENT_SELECT && hostServices.shelf && inst.handles.shelfClient) {
+        hostServices.shelf->select(inst.handles.shelfClient);
     }
     return 0;
 }
@@ -131,11 +130,11 @@ int panelChangeNotify(void *panel, unsigned long, unsigned long, int event) {
 // refresh a panel that no longer exists.
 void panelDestroyNotify(void *inst) {
     FilterInstance &self = asInstance(inst);
-    if (hostServices.shelf && self.shelfClient) {
-        hostServices.shelf->unsubscribe(self.shelfClient);
-        self.shelfClient = nullptr;
+    if (hostServices.shelf && self.handles.shelfClient) {
+        hostServices.shelf->unsubscribe(self.handles.shelfClient);
+        self.handles.shelfClient = nullptr;
     }
-    self.panel = nullptr;
+    self.handles.panel = nullptr;
 }
 
 FilterInstance &panelInstance(void *panel) { return asInstance(hostServices.panel->getUserData(panel, 0)); }

@@ -1,5 +1,6 @@
-// The interface server: a form panel over one filter instance, with a live
-// preview and the preset shelf.
+// The interface server: a form panel over one filter instance, its controls
+// and hints, and the callbacks of its value controls. The preview and the
+// preset shelf it hints have their own files.
 #pragma once
 
 #include "filter/instance.h"
@@ -17,11 +18,6 @@ enum ControlId : unsigned long {
     ID_ADD_PRESET = 0x8007,
 };
 
-// Panel codes of the host.
-inline constexpr int kPanelType = 1;
-inline constexpr int kPanelValueChanged = 2;
-inline constexpr int kPanelEventSelect = 4;
-
 int interfaceActivate(int version, HostGlobal global, void *record, void *serverData);
 void *buildPanel(FilterInstance &inst);
 
@@ -32,21 +28,5 @@ void panelDestroyNotify(void *inst);
 
 // The instance a panel works on, stored as its user data.
 FilterInstance &panelInstance(void *panel);
-
-void previewDraw(void *panel, unsigned long id, void *region, int w, int h);
-void previewZoom(void *panel, unsigned long id, int x, int y, int *region, int clear);
-
-int shelfQuery(void *client, void *query);
-void shelfLoad(void *inst, const LoadState *state);
-const char *shelfSave(void *inst, const SaveState *state);
-void openShelfButton(void *panel, int id);
-void addPresetButton(void *panel, int id);
-
-inline constexpr int kThumbnailSize = 128;
-inline constexpr int kImageTypeRgbFloat = 4;
-
-// Renders the instance's view into a new host image, or null without the
-// image service. The instance's own steps are left as they were.
-void *makeThumbnail(const FilterInstance &inst, int w, int h);
 
 }  // namespace vorlux

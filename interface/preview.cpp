@@ -1,3 +1,5 @@
+#include "interface/preview.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -15,15 +17,15 @@ int toByte(float component) { return static_cast<int>(component * 255); }
 }  // namespace
 
 void previewDraw(void *panel, unsigned long, void *region, int w, int h) {
-    FilterInstance &inst = panelInstance(panel);
-    inst.width = w;
-    inst.height = h;
-    applySquareSteps(inst.view, w);
+    PreviewState &preview = panelInstance(panel).preview;
+    preview.width = w;
+    preview.height = h;
+    applySquareSteps(preview.view, w);
     const DrawingTable &drawing = *hostServices.panel->drawing;
     float rgb[3];
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            pointColour(x, y, w, h, inst.view, rgb);
+            pointColour(x, y, w, h, preview.view, rgb);
             drawing.drawPixel(region, toByte(rgb[0]), toByte(rgb[1]), toByte(rgb[2]), x, y);
         }
     }
@@ -31,7 +33,8 @@ void previewDraw(void *panel, unsigned long, void *region, int w, int h) {
 
 void previewZoom(void *panel, unsigned long, int x, int y, int *region, int) {
     FilterInstance &inst = panelInstance(panel);
-    ViewGeometry &view = inst.view;
+    PreviewState &preview = inst.preview;
+    ViewGeometry &view = preview.view;
     // The offset from the preview centre is in the pixels of the preview that
     // was showing, so it is converted with the steps of that preview, also
     // when a box has just changed them.
@@ -44,17 +47,17 @@ void previewZoom(void *panel, unsigned long, int x, int y, int *region, int) {
         if (bw > kClickSlack && bh > kClickSlack) {
             const double span = bh < bw ? view.stepX * bw : (-bh) * view.stepY;
             view.zoom = kViewSpan / span;
-            view.stepX = span / inst.width;
+            view.stepX = span / preview.width;
             view.stepY = -view.stepX;
             x = std::min(x0, x1) + bw / 2;
             y = std::min(y0, y1) + bh / 2;
-            setParamValue(inst.zoomParam, view.zoom);
+            setParamValue(inst.handles.zoomParam, view.zoom);
         }
     }
-    view.centerX = view.centerX + (x - (inst.width >> 1)) * stepX;
-    view.centerY = view.centerY + (y - (inst.height >> 1)) * stepY;
-    setParamValue(inst.centerXParam, view.centerX);
-    setParamValue(inst.centerYParam, view.centerY);
+    view.centerX = view.centerX + (x - (preview.width >> 1)) * stepX;
+    view.centerY = view.centerY + (y - (preview.height >> 1)) * stepY;
+    setParamValue(inst.handles.centerXParam, view.centerX);
+    setParamValue(inst.handles.centerYParam, view.centerY);
     hostServices.panel->refresh(panel);
 }
 

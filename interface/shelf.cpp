@@ -1,38 +1,38 @@
+#include "interface/shelf.h"
+
 #include "interface/panel.h"
 #include "module/services.h"
 
 namespace vorlux {
 namespace {
 
-constexpr int kShelfQueryAnswer = 1;
-
-bool subscribed(const FilterInstance &inst) { return hostServices.shelf && inst.shelfClient; }
+bool subscribed(const FilterInstance &inst) { return hostServices.shelf && inst.handles.shelfClient; }
 
 }  // namespace
 
-int shelfQuery(void *, void *) { return kShelfQueryAnswer; }
+int shelfQuery(void *, void *) { return HOST_SHELF_QUERY_ANSWER; }
 
 // Load errors are dropped: the panel still shows whatever the instance holds.
 void shelfLoad(void *inst, const LoadState *state) {
     auto &self = *static_cast<FilterInstance *>(inst);
     instLoad(inst, state);
-    if (self.panel) hostServices.panel->refresh(self.panel);
+    if (self.handles.panel) hostServices.panel->refresh(self.handles.panel);
 }
 
 const char *shelfSave(void *inst, const SaveState *state) { return instSave(inst, state); }
 
 void openShelfButton(void *panel, int) {
     const FilterInstance &inst = panelInstance(panel);
-    if (subscribed(inst)) hostServices.shelf->open(inst.shelfClient);
+    if (subscribed(inst)) hostServices.shelf->open(inst.handles.shelfClient);
 }
 
 void addPresetButton(void *panel, int) {
     const FilterInstance &inst = panelInstance(panel);
     if (!subscribed(inst)) return;
     const ShelfService &shelf = *hostServices.shelf;
-    if (!shelf.isOpen(inst.shelfClient)) shelf.open(inst.shelfClient);
+    if (!shelf.isOpen(inst.handles.shelfClient)) shelf.open(inst.handles.shelfClient);
     if (void *image = makeThumbnail(inst, kThumbnailSize, kThumbnailSize)) {
-        shelf.addPreset(inst.shelfClient, image, nullptr);
+        shelf.addPreset(inst.handles.shelfClient, image, nullptr);
         hostServices.image->destroy(image);
     }
 }
@@ -43,9 +43,9 @@ void addPresetButton(void *panel, int) {
 void *makeThumbnail(const FilterInstance &inst, int w, int h) {
     const ImageService *images = hostServices.image;
     if (!images) return nullptr;
-    void *image = images->create(w, h, kImageTypeRgbFloat);
+    void *image = images->create(w, h, HOST_IMAGE_TYPE_RGB_FLOAT);
     if (!image) return nullptr;
-    ViewGeometry view = inst.view;
+    ViewGeometry view = inst.preview.view;
     applySquareSteps(view, w);
     float rgb[3];
     for (int y = 0; y < h; ++y) {

@@ -5,6 +5,15 @@
 #include "module/services.h"
 
 namespace vorlux {
+namespace {
+
+constexpr RenderOps kRenderOps{
+    .init = renderInit,
+    .cleanup = renderCleanup,
+    .newTime = renderNewTime,
+};
+
+}  // namespace
 
 int handlerActivate(int version, HostGlobal global, void *record, void *) {
     if (version != HOST_INTERFACE_VERSION) return ACTIVATE_BAD_VERSION;
@@ -22,10 +31,17 @@ int handlerActivate(int version, HostGlobal global, void *record, void *) {
     hostServices.params = params;
 
     auto *handler = static_cast<HandlerRecord *>(record);
+    // The lookup rides in the private word, which create hands back.
     *handler->inst = InstanceOps{
-        reinterpret_cast<void *>(global), instCreate, instDestroy, instCopy, instLoad, instSave, instDescribe,
+        .priv = reinterpret_cast<void *>(global),
+        .create = instCreate,
+        .destroy = instDestroy,
+        .copy = instCopy,
+        .load = instLoad,
+        .save = instSave,
+        .describe = instDescribe,
     };
-    *handler->render = RenderOps{renderInit, renderCleanup, renderNewTime};
+    *handler->render = kRenderOps;
     handler->evaluate = evaluatePixel;
     handler->flags = filterFlags;
     return ACTIVATE_OK;

@@ -14,15 +14,19 @@ void *moduleStartup() { return reinterpret_cast<void *>(static_cast<intptr_t>(HO
 void moduleShutdown(void *) {}
 
 const ServerRecord kServers[] = {
-    {HOST_FILTER_CLASS, "Vorlux", handlerActivate, nullptr},
-    {HOST_INTERFACE_CLASS, "Vorlux", interfaceActivate, nullptr},
-    {nullptr, nullptr, nullptr, nullptr},
+    {.className = HOST_FILTER_CLASS, .name = "Vorlux", .activate = handlerActivate, .reserved = nullptr},
+    {.className = HOST_INTERFACE_CLASS, .name = "Vorlux", .activate = interfaceActivate, .reserved = nullptr},
+    {},
 };
 
 }  // namespace
 }  // namespace vorlux
 
 extern "C" __attribute__((visibility("default"))) const ModuleDescriptor _mod_descrip = {
-    HOST_MODULE_MAGIC, HOST_MODULE_CODE2, HOST_MODULE_CODE3,
-    vorlux::moduleStartup, vorlux::moduleShutdown, vorlux::kServers,
+    .magic = HOST_MODULE_MAGIC,
+    .code2 = HOST_MODULE_CODE2,
+    .code3 = HOST_MODULE_CODE3,
+    .startup = vorlux::moduleStartup,
+    .shutdown = vorlux::moduleShutdown,
+    .servers = vorlux::kServers,
 };

@@ -118,8 +118,25 @@ TEST_F(Instances, ParameterThatCouldNotBeCreatedIsNeverPassedOn) {
     EXPECT_EQ(host_.params().liveCount(), 5u);
     EXPECT_THROW(broken.save(), HostError);
     EXPECT_THROW(broken.load(viewBlocks(1, 2, 3)), StateError);
-    broken.copyFrom(whole);
-    whole.copyFrom(broken);
+    const InstanceOps &ops = server_.instanceOps();
+    EXPECT_STREQ(ops.copy(broken.instance(), whole.instance()), "Vorlux parameter is missing.");
+    EXPECT_STREQ(ops.copy(whole.instance(), broken.instance()), "Vorlux parameter is missing.");
     server_.renderOps().newTime(broken.instance(), 0, 0.0);
     EXPECT_EQ(broken.describe(), "Vorlux  (-0.222, 0.8)  15");
+}
+
+namespace {
+const char *refuseCopy(ParamHandle, ParamHandle) { return "channels cannot be copied"; }
+}  // namespace
+
+TEST_F(Instances, ACopyTheHostRefusesIsReportedAndKeepsTheView) {
+    ParamService refusing = *host_.params().table();
+    refusing.copy = refuseCopy;
+    host_.registry().offer(HOST_PARAMS, &refusing);
+    FilterServer server(module_, "Vorlux", host_.lookup());
+    HostedFilter source(server);
+    HostedFilter destination(server);
+    source.load(viewBlocks(1, 2, 3));
+    EXPECT_STREQ(server.instanceOps().copy(destination.instance(), source.instance()), "channels cannot be copied");
+    EXPECT_EQ(destination.describe(), "Vorlux  (-0.222, 0.8)  15");
 }

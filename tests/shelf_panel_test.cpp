@@ -141,6 +141,25 @@ TEST_F(ShelfPanel, ClosingThePanelUnsubscribesItsInstance) {
     EXPECT_EQ(shelf().selected(), nullptr);
 }
 
+TEST_F(ShelfPanel, ACopyKeepsItsOwnPanelAndShelfSubscription) {
+    HostedFilter other(server_);
+    std::optional<OpenPanel> otherPanel{std::in_place, host_, other};
+    other.copyFrom(filter_);
+
+    ShelfClient &otherClient = *shelf().clients().at(1);
+    ASSERT_EQ(otherClient.data, other.instance());
+    const int64_t id = shelf().store().add(presetFor("Plain", filter_.save()));
+    const unsigned refreshes = panel().refreshes;
+    const unsigned otherRefreshes = otherPanel->panel().refreshes;
+    EXPECT_EQ(shelf().apply(id, otherClient), std::nullopt);
+    EXPECT_EQ(otherPanel->panel().refreshes, otherRefreshes + 1);
+    EXPECT_EQ(panel().refreshes, refreshes);
+
+    otherPanel.reset();
+    ASSERT_EQ(shelf().clients().size(), 1u);
+    EXPECT_EQ(client().data, filter_.instance());
+}
+
 class ShelfDrawer : public ::testing::Test {
 protected:
     Json value(unsigned long id) { return describedValue(session_, id); }
