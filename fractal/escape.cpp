@@ -9,47 +9,10 @@
 #include <cstdint>
 #include <limits>
 
-#include "fractal/fractal.h"
+#include "fractal/exact_arithmetic.h"
+#include "fractal/orbit.h"
 
 namespace vorlux {
-namespace {
-
-// The plain loop tests the states z_1 .. z_511.
-constexpr int kLastState = kIterationLimit - 1;
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-// The orbit of 0 under z -> z^2 + c as the plain loop computes it. The squares of the escape test
-// are the ones the next step needs, a reuse that changes no rounding.
-struct Orbit {
-    double cr;
-    double ci;
-    double x = 0.0;
-    double y = 0.0;
-    double xx = 0.0;
-    double yy = 0.0;
-    int n = 0;  // the current state is z_n
-
-    // Moves to z_{n+1}; true when that state escaped.
-    bool step() {
-        const double xy = x * y;
-        x = (xx + cr) - yy;
-        y = xy * 2.0 + ci;
-        xx = x * x;
-        yy = y * y;
-        ++n;
-        return yy + xx >= kEscapeRadiusSquared;
-    }
-
-    double magnitudeSquared() const { return xx + yy; }
-
-    // Makes (x, y) the current state, for an orbit that starts somewhere else than at 0.
-    void moveTo(double toX, double toY) {
-        x = toX;
-        y = toY;
-        xx = toX * toX;
-        yy = toY * toY;
-    }
-};
 
 // Why the closed form may answer 512: an accepted c has an attracting fixed point (main cardioid)
 // or 2-cycle (period-2 disc) whose multiplier has modulus at most 1 - 2^-16, a margin about 10^11
@@ -60,12 +23,10 @@ struct Orbit {
 // into itself with a slack of 3e-3, far above the rounding, and it holds z_1 = c, which is
 // |m|^2 / 4 from a. Closer to the boundary the exhaustive test checks it on points hugging both
 // curves.
-constexpr double kMultiplierBound = 1.0 - 0x1p-16;
-
 bool insideCardioidOrDisc(double cr, double ci) {
     // Both shapes lie in this box; most points outside the set never reach the square root.
     if (!(cr >= -1.25 && cr <= 0.25 && std::fabs(ci) <= 0.65)) return false;
-    const double bound2 = kMultiplierBound * kMultiplierBound;
+    const double bound2 = kAttractionBound * kAttractionBound;
     // The 2-cycle's multiplier is 4(c + 1).
     const double dr = cr + 1.0;
     if (dr * dr + ci * ci <= bound2 / 16.0) return true;
@@ -77,6 +38,10 @@ bool insideCardioidOrDisc(double cr, double ci) {
     const double lhs = 1.0 + w - bound2;
     return lhs * lhs <= 2.0 * (w + wr);
 }
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // Why a ball can answer 512. Let f(z) = z^2 + c exactly and F the rounded step above. For
 // |w - a| <= r,
@@ -92,11 +57,9 @@ bool insideCardioidOrDisc(double cr, double ci) {
 // As with the closed form above, the margin keeps the cycle's pull far above the rounding of the
 // orbit, which therefore follows the exact one: the count is 512.
 double grownRadius(double radius, double centreMagnitude, double centreMagnitudeSquared, double cNorm) {
-    return (2.0 * centreMagnitude + radius) * (radius * (1.0 + 0x1p-40)) +
+    return (2.0 * centreMagnitude + radius) * (radius * kRoundingCover) +
            (0x1p-48 * (centreMagnitudeSquared + cNorm) + 1e-300);
 }
-
-constexpr double kBallMargin = 1.0 - 0x1p-16;
 
 // 2^e for 0 <= e <= 1023, exactly.
 double powerOfTwo(int e) { return std::bit_cast<double>(static_cast<std::uint64_t>(1023 + e) << 52); }
@@ -290,7 +253,7 @@ private:
     // of the distance and the sum.
     bool ballLandsInside(double moveX, double moveY, double radius) const {
         const double shift = std::sqrt(moveX * moveX + moveY * moveY);
-        return (shift + radius) * (1.0 + 0x1p-40) <= guessRadius_ * kBallMargin;
+        return (shift + radius) * kRoundingCover <= guessRadius_ * kAttractionBound;
     }
 
     // After a round from (fromX, fromY) that moved it by (moveX, moveY) with derivative D: the next
