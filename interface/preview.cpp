@@ -20,13 +20,9 @@ void previewDraw(void *panel, unsigned long, void *region, int w, int h) {
     inst.height = h;
     applySquareSteps(inst.view, w);
     const DrawingTable &drawing = *hostServices.panel->drawing;
-    float rgb[3];
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            pointColour(x, y, w, h, inst.view, rgb);
-            drawing.drawPixel(region, toByte(rgb[0]), toByte(rgb[1]), toByte(rgb[2]), x, y);
-        }
-    }
+    paintRaster(w, h, inst.view, [&](int x, int y, const float *rgb) {
+        drawing.drawPixel(region, toByte(rgb[0]), toByte(rgb[1]), toByte(rgb[2]), x, y);
+    });
 }
 
 void previewZoom(void *panel, unsigned long, int x, int y, int *region, int) {
