@@ -31,8 +31,7 @@ void previewZoom(void *panel, unsigned long, int x, int y, int *region, int) {
     // The offset from the preview centre is in the pixels of the preview that
     // was showing, so it is converted with the steps of that preview, also
     // when a box has just changed them.
-    const double stepX = view.stepX;
-    const double stepY = view.stepY;
+    const ViewGeometry shown = view;
     if (region) {
         const int x0 = region[0], y0 = region[1], x1 = region[2], y1 = region[3];
         const int bw = std::abs(x1 - x0) + 1;
@@ -47,8 +46,9 @@ void previewZoom(void *panel, unsigned long, int x, int y, int *region, int) {
             setParamValue(inst.zoomParam, view.zoom);
         }
     }
-    view.centerX = view.centerX + (x - (inst.width >> 1)) * stepX;
-    view.centerY = view.centerY + (y - (inst.height >> 1)) * stepY;
+    const PlanePoint centre = planePoint(x, y, inst.width, inst.height, shown);
+    view.centerX = centre.cr;
+    view.centerY = centre.ci;
     setParamValue(inst.centerXParam, view.centerX);
     setParamValue(inst.centerYParam, view.centerY);
     hostServices.panel->refresh(panel);
