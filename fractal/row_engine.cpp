@@ -12,6 +12,9 @@
 //
 // Highway compiles this file once per instruction set (foreach_target.h) and the first call
 // picks the widest one the processor runs.
+// A vector of lanes lives in a struct, which the sizeless vector types of SVE and RVV cannot;
+// ARM64 gets its lanes from NEON.
+#define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128 | HWY_RVV)
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "fractal/row_engine.cpp"
 #include <hwy/foreach_target.h>  // must come before highway.h
