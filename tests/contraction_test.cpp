@@ -1,9 +1,13 @@
-// Counts near the boundary at high magnification depend on every rounding of
-// the orbit. If the compiler fuses a multiply and an add anywhere in the
-// escape loop, the row engine's lanes or the pixel mapping, this fingerprint
-// of such counts changes.
+// A fused multiply-add rounds once where the plain loop and the mapping round
+// twice. The orbit's steps reuse each square they compute, which leaves a
+// compiler that contracts nothing to fuse there that would change a value, but
+// a change to the code can (a multiply-add in the lanes, a square computed
+// twice), and the mapping from pixels to the plane is fused by any compiler
+// allowed to: the fingerprint of counts near the boundary at high
+// magnification guards the first, the mapping's own bits the second.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -54,4 +58,26 @@ TEST(Contraction, RowEngineCountsMatchUnfusedArithmeticOnEveryInstructionSet) {
         EXPECT_EQ(fingerprintOf(counts), kFingerprint) << path;
     }
     vorlux::chooseRowEnginePath("");
+}
+
+// This file is compiled without contraction, so the expression below is the
+// product and the sum rounded apart. The view makes the product large beside
+// the centre, where the fused result differs from it for many pixels.
+TEST(Contraction, PlanePointRoundsTheProductAndTheSumApart) {
+    constexpr int kWidth = 1280;
+    constexpr int kHeight = 720;
+    vorlux::ViewGeometry view{1e-3, -1e-3, 0.7, 0.0, 0.0};
+    vorlux::applySquareSteps(view, kWidth);
+    int fusedWouldDiffer = 0;
+    for (int y = 0; y < kHeight; y += 9) {
+        for (int x = 0; x < kWidth; ++x) {
+            const double dx = x - (kWidth >> 1);
+            const double dy = y - (kHeight >> 1);
+            const vorlux::PlanePoint c = vorlux::planePoint(x, y, kWidth, kHeight, view);
+            ASSERT_EQ(c.cr, dx * view.stepX + view.centerX) << x;
+            ASSERT_EQ(c.ci, dy * view.stepY + view.centerY) << y;
+            fusedWouldDiffer += std::fma(dx, view.stepX, view.centerX) != c.cr;
+        }
+    }
+    EXPECT_GT(fusedWouldDiffer, 1000);
 }
