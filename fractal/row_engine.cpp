@@ -59,12 +59,13 @@ int decideFirst(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RES
     const V zero = hn::Zero(d);
     const V vci = hn::Set(d, ci);
     const V bound2 = hn::Set(d, kAttractionBound * kAttractionBound);
-    HWY_ALIGN double padded[kPieceSize + kMaxLanes] = {};
-    std::copy(cr, cr + size, padded);
     HWY_ALIGN double verdicts[kMaxLanes];
     int left = 0;
     for (int i = 0; i < size; i += lanes) {
-        const V vcr = hn::Load(d, padded + i);
+        // The last vector may reach past the run: its extra lanes count 0, and are not read.
+        HWY_ALIGN double tail[kMaxLanes] = {};
+        if (i + lanes > size) std::copy(cr + i, cr + size, tail);
+        const V vcr = i + lanes > size ? hn::Load(d, tail) : hn::LoadU(d, cr + i);
         // Orbit::step from z_0 = 0.
         const V x = (zero * zero + vcr) - zero * zero;
         const V y = (zero * zero) * hn::Set(d, 2.0) + vci;
@@ -152,6 +153,7 @@ struct Lanes {
 void countRun(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RESTRICT counts) {
     int pending[kPieceSize];
     const int pendingCount = decideFirst(cr, size, ci, counts, pending);
+    if (pendingCount == 0) return;
 
     const D d;
     const std::size_t lanes = hn::Lanes(d);
