@@ -37,22 +37,26 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
 
-    // Ratios above 1 mean the candidate is faster than its baseline. With several
-    // pairs, their geometric mean follows.
+    // Ratios above 1 mean the candidate is faster than its baseline. Where several
+    // candidates share a name before the first '/', their geometric mean follows.
     void printRatios() const {
         std::printf("\nspeed ratios (baseline time / candidate time):\n");
-        double logSum = 0.0;
-        int measured = 0;
+        std::map<std::string, std::pair<double, int>> families;  // sum of logs, count
         for (const Pair &pair : pairs_) {
             const auto candidate = seconds_.find(pair.candidate);
             const auto baseline = seconds_.find(pair.baseline);
             if (candidate == seconds_.end() || baseline == seconds_.end()) continue;
             const double ratio = baseline->second / candidate->second;
-            std::printf("  %-48s vs %-32s %6.3f\n", pair.candidate.c_str(), pair.baseline.c_str(), ratio);
-            logSum += std::log(ratio);
-            ++measured;
+            std::printf("  %-56s vs %-40s %6.3f\n", pair.candidate.c_str(), pair.baseline.c_str(), ratio);
+            auto &family = families[pair.candidate.substr(0, pair.candidate.find('/'))];
+            family.first += std::log(ratio);
+            ++family.second;
         }
-        if (measured > 1) std::printf("  %-84s %6.3f\n", "geometric mean", std::exp(logSum / measured));
+        for (const auto &[name, family] : families) {
+            if (family.second > 1) {
+                std::printf("  geometric mean of %-79s %6.3f\n", name.c_str(), std::exp(family.first / family.second));
+            }
+        }
     }
 
 private:

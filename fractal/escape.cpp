@@ -4,52 +4,16 @@
 // so every state it visits is bit-identical to the plain loop's and every escape it reports is the
 // plain loop's. It stops early only when it has shown that no later state can escape, or that c lies
 // inside the set with a margin; each such argument is written beside its code.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
-#include "fractal/fractal.h"
+#include "fractal/exact_arithmetic.h"
+#include "fractal/orbit.h"
 
 namespace vorlux {
-namespace {
-
-// The plain loop tests the states z_1 .. z_511.
-constexpr int kLastState = kIterationLimit - 1;
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-// The orbit of 0 under z -> z^2 + c as the plain loop computes it. The squares of the escape test
-// are the ones the next step needs, a reuse that changes no rounding.
-struct Orbit {
-    double cr;
-    double ci;
-    double x = 0.0;
-    double y = 0.0;
-    double xx = 0.0;
-    double yy = 0.0;
-    int n = 0;  // the current state is z_n
-
-    // Moves to z_{n+1}; true when that state escaped.
-    bool step() {
-        const double xy = x * y;
-        x = (xx + cr) - yy;
-        y = xy * 2.0 + ci;
-        xx = x * x;
-        yy = y * y;
-        ++n;
-        return yy + xx >= kEscapeRadiusSquared;
-    }
-
-    double magnitudeSquared() const { return xx + yy; }
-
-    // Makes (x, y) the current state, for an orbit that starts somewhere else than at 0.
-    void moveTo(double toX, double toY) {
-        x = toX;
-        y = toY;
-        xx = toX * toX;
-        yy = toY * toY;
-    }
-};
 
 // Why the closed form may answer 512: an accepted c has an attracting fixed point (main cardioid)
 // or 2-cycle (period-2 disc) whose multiplier has modulus at most 1 - 2^-16, a margin about 10^11
@@ -60,12 +24,10 @@ struct Orbit {
 // into itself with a slack of 3e-3, far above the rounding, and it holds z_1 = c, which is
 // |m|^2 / 4 from a. Closer to the boundary the exhaustive test checks it on points hugging both
 // curves.
-constexpr double kMultiplierBound = 1.0 - 0x1p-16;
-
 bool insideCardioidOrDisc(double cr, double ci) {
     // Both shapes lie in this box; most points outside the set never reach the square root.
     if (!(cr >= -1.25 && cr <= 0.25 && std::fabs(ci) <= 0.65)) return false;
-    const double bound2 = kMultiplierBound * kMultiplierBound;
+    const double bound2 = kAttractionBound * kAttractionBound;
     // The 2-cycle's multiplier is 4(c + 1).
     const double dr = cr + 1.0;
     if (dr * dr + ci * ci <= bound2 / 16.0) return true;
@@ -78,25 +40,33 @@ bool insideCardioidOrDisc(double cr, double ci) {
     return lhs * lhs <= 2.0 * (w + wr);
 }
 
-// Why a ball can answer 512. Let f(z) = z^2 + c exactly and F the rounded step above. For
-// |w - a| <= r,
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// Why a ball can answer 512: it traps the rounded orbit itself, the very states the plain loop
+// computes. Let f(z) = z^2 + c exactly and F the rounded step (Orbit::step). For |w - a| <= r,
 //   |f(w) - f(a)| = |w - a| |w + a| <= (2|a| + r) r,
-// and F(a) differs from f(a) by at most 5.1 u (|a|^2 + |c|) plus 1e-322 from underflow, where
-// u = 2^-53 (three roundings in the real part, two in the imaginary part). So f maps the ball
-// B(a, r) into B(F(a), r') with r' = (2|a| + r) r (1 + 2^-40) + 2^-48 (|a|^2 + |c|) + 1e-300, whose
-// factors also cover the rounding of r' itself. Carried along a round of L steps, f^L maps B(a, r)
-// into B(F^L(a), r_L). When that ball lies inside B(a, (1 - 2^-16) r), f^L maps the closed disc
-// strictly into itself, so by the Schwarz lemma it has a fixed point there that attracts the whole
-// disc: f has an attracting cycle and c lies inside the set, in a hyperbolic component. Every
-// attracting cycle of z^2 + c attracts the critical point 0, so the exact orbit of 0 never escapes.
-// As with the closed form above, the margin keeps the cycle's pull far above the rounding of the
-// orbit, which therefore follows the exact one: the count is 512.
+// and F(w) differs from f(w) by at most 5.1 u (|w|^2 + |c|), where u = 2^-53 (three roundings in
+// the real part, two in the imaginary part), plus a few times 2^-1074 where results underflow. With
+// |w|^2 <= |a|^2 + (2|a| + r) r, the rounded step therefore maps the ball B(a, r) into B(F(a), r')
+// with r' = (2|a| + r) r (1 + 2^-40) + 2^-48 (|a|^2 + |c|) + 1e-300: the first factor covers the
+// rounding of the step at w beyond that at a, the second term both steps' rounding at a, the last
+// the underflow, and all of them the rounding of r' itself. Carried along a round of L steps, F^L
+// maps B(a, r) into B(F^L(a), r_L), passing through the balls B(F^k(a), r_k) in between. The search
+// answers 512 only when
+//   - B(F^L(a), r_L) lies inside B(a, r) (with a margin of 2^-16 of r, though the argument needs
+//     none), so F^L maps the ball into itself, round after round, forever;
+//   - every ball of the round lies inside the escape radius with room for the rounding of the escape
+//     test, so no state in them can ever pass it;
+//   - a state of the orbit lies in B(a, r); the orbit may fall in at any later step, and the search
+//     then watches for that.
+// Then every later state of the orbit lies in one of those balls and never escapes: the count is
+// 512, by the plain loop's own arithmetic, whatever the exact orbit does.
 double grownRadius(double radius, double centreMagnitude, double centreMagnitudeSquared, double cNorm) {
-    return (2.0 * centreMagnitude + radius) * (radius * (1.0 + 0x1p-40)) +
+    return (2.0 * centreMagnitude + radius) * (radius * kRoundingCover) +
            (0x1p-48 * (centreMagnitudeSquared + cNorm) + 1e-300);
 }
-
-constexpr double kBallMargin = 1.0 - 0x1p-16;
 
 // 2^e for 0 <= e <= 1023, exactly.
 double powerOfTwo(int e) { return std::bit_cast<double>(static_cast<std::uint64_t>(1023 + e) << 52); }
@@ -112,6 +82,9 @@ thread_local ProvenCycle tLastCycle;
 
 // The steps every point takes before the search for a proof begins.
 constexpr int kPlainSteps = 8;
+
+// The escape radius, 2: the square root of kEscapeRadiusSquared.
+constexpr double kEscapeRadius = 2.0;
 
 enum class Verdict { Undecided, Escaped, Inside };
 
@@ -136,20 +109,32 @@ public:
         if (tLastCycle.period > 0) {
             startAttempt(tLastCycle.period);
             fromLastCycle_ = true;
-            // Its first round has no Newton step to size a ball by.
             startGuess(tLastCycle.x, tLastCycle.y, 0.0);
         } else {
             startAttempt(closestStep_);
         }
         while (orbit_.n < kLastState) {
-            if (roundsLeft_ > 0 && orbit_.n + roundLength() > kLastState) roundsLeft_ = 0;
-            if (roundsLeft_ == 0) {
-                if (watch()) return orbit_.n;
-                continue;
+            if ((stage_ != Stage::Watching && stage_ != Stage::Waiting) && orbit_.n + roundLength() > kLastState) {
+                stage_ = Stage::Watching;
             }
-            const Verdict verdict = !guessing_           ? runRound<false, false>()
-                                    : guessRadius_ > 0.0 ? runRound<true, true>()
-                                                         : runRound<true, false>();
+            Verdict verdict = Verdict::Undecided;
+            switch (stage_) {
+            case Stage::Watching:
+                verdict = watch();
+                break;
+            case Stage::Estimating:
+                verdict = runRound<false, false>();
+                break;
+            case Stage::Guessing:
+                verdict = runRound<true, false>();
+                break;
+            case Stage::Trapping:
+                verdict = runRound<true, true>();
+                break;
+            case Stage::Waiting:
+                verdict = waitForTheTrap();
+                break;
+            }
             if (verdict == Verdict::Escaped) return orbit_.n;
             if (verdict == Verdict::Inside) return kIterationLimit;
         }
@@ -157,6 +142,12 @@ public:
     }
 
 private:
+    // What the next steps do: plain steps until a new closest approach suggests a period; rounds
+    // that estimate a cycle point from the orbit; rounds that refine a guess carried beside the
+    // orbit; the same with a ball around the guess, which may turn out to be a trap; and plain
+    // steps until the orbit falls into the trap found.
+    enum class Stage { Watching, Estimating, Guessing, Trapping, Waiting };
+
     static constexpr int kShortestRound = 8;
     static constexpr int kAttemptRounds = 6;
     // Rounds an attempt may spend on estimates from the orbit that do not agree.
@@ -168,17 +159,19 @@ private:
 
     void startAttempt(int period) {
         period_ = period;
+        stage_ = Stage::Estimating;
         roundsLeft_ = kAttemptRounds;
         orbitRounds_ = 0;
         fromLastCycle_ = false;
-        guessing_ = false;
         lastNewtonStep_ = kInfinity;
         estimateX_ = kInfinity;
         estimateY_ = kInfinity;
     }
 
+    // A guess without a Newton step to size a ball by (the last proven cycle) first goes round
+    // without one.
     void startGuess(double x, double y, double radius) {
-        guessing_ = true;
+        stage_ = radius > 0.0 ? Stage::Trapping : Stage::Guessing;
         guessX_ = x;
         guessY_ = y;
         guessRadius_ = radius;
@@ -192,7 +185,7 @@ private:
         if (fromLastCycle_ || closestStep_ > period_) {
             startAttempt(closestStep_);
         } else {
-            roundsLeft_ = 0;
+            stage_ = Stage::Watching;
         }
     }
 
@@ -206,24 +199,24 @@ private:
         return !fromLastCycle_ && orbit.n % period_ != 0;
     }
 
-    // Plain steps until the orbit escapes (true), reaches the last state, or suggests a new period.
+    // Plain steps until the orbit escapes, reaches the last state, or suggests a new period.
     // The hot loops are functions of their own, with the orbit in locals, so that the compiler
     // keeps every value of the chain of steps in registers.
-    [[gnu::noinline]] bool watch() {
+    [[gnu::noinline]] Verdict watch() {
         Orbit orbit = orbit_;
         double closest = closest_;
         bool newPeriod = false;
         while (orbit.n < kLastState && !newPeriod) {
             if (orbit.step()) {
                 orbit_ = orbit;
-                return true;
+                return Verdict::Escaped;
             }
             newPeriod = closerThanEver(orbit, closest);
         }
         orbit_ = orbit;
         closest_ = closest;
         if (newPeriod) startAttempt(orbit.n);
-        return false;
+        return Verdict::Undecided;
     }
 
     // One round of the attempt: without a guess, the derivative is taken along the orbit itself.
@@ -238,7 +231,9 @@ private:
         const Orbit &base = kGuess ? guess : orbit;
         double derivRe = 1.0;  // the derivative of the round divided by 2^length
         double derivIm = 0.0;
-        double radius = guessRadius_;
+        const double ballRadius = guessRadius_;
+        double radius = ballRadius;
+        double reach = 0.0;  // the largest |F^k(a)| + r_k of the round
         bool guessEscaped = false;
         double closest = closest_;
         for (int j = 0; j < length; ++j) {
@@ -248,7 +243,9 @@ private:
             derivIm = di;
             if constexpr (kBall) {
                 const double m2 = guess.magnitudeSquared();
-                radius = grownRadius(radius, std::sqrt(m2), m2, cNorm_);
+                const double m = std::sqrt(m2);
+                reach = std::max(reach, m + radius);
+                radius = grownRadius(radius, m, m2, cNorm_);
             }
             if constexpr (kGuess) guessEscaped |= guess.step();
             if (orbit.step()) {
@@ -276,21 +273,49 @@ private:
         const double fromY = kGuess ? guessY_ : orbitY;
         const double moveX = base.x - fromX;
         const double moveY = base.y - fromY;
-        if (kBall && ballLandsInside(moveX, moveY, radius)) {
+        if (kBall && isATrap(ballRadius, moveX, moveY, radius, reach)) {
             tLastCycle = {period_, guessX_, guessY_};
-            return Verdict::Inside;
+            if (holds(guessX_, guessY_, ballRadius, orbitX, orbitY)) return Verdict::Inside;
+            trapX_ = guessX_;
+            trapY_ = guessY_;
+            trapRadius_ = ballRadius;
+            stage_ = Stage::Waiting;
+            return Verdict::Undecided;
         }
         newtonStep(fromX, fromY, moveX, moveY, derivRe * powerOfTwo(length), derivIm * powerOfTwo(length),
                    kGuess);
         return Verdict::Undecided;
     }
 
-    // Whether the ball, carried round to land at the guess moved by (moveX, moveY) with the given
-    // radius, lies inside the ball it started as, with the margin. The factor covers the rounding
-    // of the distance and the sum.
-    bool ballLandsInside(double moveX, double moveY, double radius) const {
-        const double shift = std::sqrt(moveX * moveX + moveY * moveY);
-        return (shift + radius) * (1.0 + 0x1p-40) <= guessRadius_ * kBallMargin;
+    // The first two conditions of the proof above, for the ball of the given radius around the
+    // guess that came back moved by (moveX, moveY) with radius landed, and reached at most reach
+    // from 0 on its way. The factor covers the rounding of each distance and sum; hypot neither
+    // underflows nor overflows.
+    bool isATrap(double ballRadius, double moveX, double moveY, double landed, double reach) const {
+        const bool landsInside = (std::hypot(moveX, moveY) + landed) * kRoundingCover <= ballRadius * kAttractionBound;
+        const bool staysInRadius = reach * kRoundingCover < kEscapeRadius;
+        return landsInside && staysInRadius;
+    }
+
+    // The third: whether the ball holds the state (x, y). |dx| + |dy| is at least the distance.
+    static bool holds(double centreX, double centreY, double radius, double x, double y) {
+        return (std::fabs(x - centreX) + std::fabs(y - centreY)) * kRoundingCover <= radius;
+    }
+
+    // Plain steps, once a trap is known, until the orbit escapes, falls into the trap, or reaches the
+    // last state. Any state in the trap will do: the trap holds whatever enters it at any step.
+    [[gnu::noinline]] Verdict waitForTheTrap() {
+        Orbit orbit = orbit_;
+        const double x0 = trapX_, y0 = trapY_, r = trapRadius_;
+        while (orbit.n < kLastState) {
+            if (orbit.step()) {
+                orbit_ = orbit;
+                return Verdict::Escaped;
+            }
+            if (holds(x0, y0, r, orbit.x, orbit.y)) return Verdict::Inside;
+        }
+        orbit_ = orbit;
+        return Verdict::Undecided;
     }
 
     // After a round from (fromX, fromY) that moved it by (moveX, moveY) with derivative D: the next
@@ -331,14 +356,17 @@ private:
     double cNorm_;       // |cr| + |ci|, at least |c|
     double closest_;     // the smallest |z|^2 so far
     int closestStep_;    // the step where it was reached
-    int period_ = 1;     // the period of the attempt
-    int roundsLeft_ = 0; // 0: no attempt, plain steps
+    Stage stage_ = Stage::Watching;
+    int period_ = 1;  // the period of the attempt
+    int roundsLeft_ = 0;
     int orbitRounds_ = 0;
     bool fromLastCycle_ = false;
-    bool guessing_ = false;
     double guessX_ = 0.0;
     double guessY_ = 0.0;
-    double guessRadius_ = 0.0;  // 0: the guess goes round without a ball
+    double guessRadius_ = 0.0;  // the last Newton step
+    double trapX_ = 0.0;  // a ball the rounded orbit never leaves once it is in it
+    double trapY_ = 0.0;
+    double trapRadius_ = 0.0;
     double lastNewtonStep_ = kInfinity;
     double estimateX_ = kInfinity;  // the last estimate taken from the orbit
     double estimateY_ = kInfinity;

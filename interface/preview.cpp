@@ -22,13 +22,9 @@ void previewDraw(void *panel, unsigned long, void *region, int w, int h) {
     preview.height = h;
     applySquareSteps(preview.view, w);
     const DrawingTable &drawing = *hostServices.panel->drawing;
-    float rgb[3];
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            pointColour(x, y, w, h, preview.view, rgb);
-            drawing.drawPixel(region, toByte(rgb[0]), toByte(rgb[1]), toByte(rgb[2]), x, y);
-        }
-    }
+    paintRaster(w, h, preview.view, [&](int x, int y, const float *rgb) {
+        drawing.drawPixel(region, toByte(rgb[0]), toByte(rgb[1]), toByte(rgb[2]), x, y);
+    });
 }
 
 void previewZoom(void *panel, unsigned long, int x, int y, int *region, int) {
@@ -38,8 +34,7 @@ void previewZoom(void *panel, unsigned long, int x, int y, int *region, int) {
     // The offset from the preview centre is in the pixels of the preview that
     // was showing, so it is converted with the steps of that preview, also
     // when a box has just changed them.
-    const double stepX = view.stepX;
-    const double stepY = view.stepY;
+    const ViewGeometry shown = view;
     if (region) {
         const int x0 = region[0], y0 = region[1], x1 = region[2], y1 = region[3];
         const int bw = std::abs(x1 - x0) + 1;
@@ -54,8 +49,9 @@ void previewZoom(void *panel, unsigned long, int x, int y, int *region, int) {
             setParamValue(inst.handles.zoomParam, view.zoom);
         }
     }
-    view.centerX = view.centerX + (x - (preview.width >> 1)) * stepX;
-    view.centerY = view.centerY + (y - (preview.height >> 1)) * stepY;
+    const PlanePoint centre = planePoint(x, y, preview.width, preview.height, shown);
+    view.centerX = centre.cr;
+    view.centerY = centre.ci;
     setParamValue(inst.handles.centerXParam, view.centerX);
     setParamValue(inst.handles.centerYParam, view.centerY);
     hostServices.panel->refresh(panel);

@@ -47,13 +47,7 @@ void *makeThumbnail(const FilterInstance &inst, int w, int h) {
     if (!image) return nullptr;
     ViewGeometry view = inst.preview.view;
     applySquareSteps(view, w);
-    float rgb[3];
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            pointColour(x, y, w, h, view, rgb);
-            images->setPixel(image, x, y, rgb);
-        }
-    }
+    paintRaster(w, h, view, [&](int x, int y, const float *rgb) { images->setPixel(image, x, y, rgb); });
     return image;
 }
 

@@ -89,9 +89,9 @@ TEST(EscapeCountExactness, RowsOfFramesInRenderOrder) {
         vorlux::ViewGeometry geometry{view.centreX, view.centreY, view.zoom, 0.0, 0.0};
         vorlux::applySquareSteps(geometry, kWidth);
         for (int y = 0; y < kHeight; y += 4) {
-            const double ci = (y - kHeight / 2) * geometry.stepY + geometry.centerY;
             for (int x = 0; x < kWidth; ++x) {
-                comparison.check((x - kWidth / 2) * geometry.stepX + geometry.centerX, ci);
+                const vorlux::PlanePoint c = vorlux::planePoint(x, y, kWidth, kHeight, geometry);
+                comparison.check(c.cr, c.ci);
             }
         }
     }

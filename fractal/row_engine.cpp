@@ -1,0 +1,244 @@
+// The row engine: escape counts of a run of points on one row, several points at a time.
+//
+// Each lane of a vector steps one point's orbit with the plain loop's operations in the plain
+// loop's order (a multiply, add and subtract each rounded on its own; nothing fused, reassociated
+// or approximated), so every state a lane visits is bit-identical to the scalar orbit's and every
+// escape it sees is the plain loop's. A lane whose point escapes takes the next point of the run
+// at once, so no lane waits for the slowest point. Points decided by the closed form never take a
+// lane; every other point stays in its lane until it escapes or reaches the limit. (Handing the
+// orbits still inside after a number of steps to the scalar search for an inside proof was slower
+// at every hand-over step tried: 16 lanes step the rest of an orbit faster than one search proves
+// it.)
+//
+// Highway compiles this file once per instruction set (foreach_target.h) and the first call
+// picks the widest one the processor runs.
+// A vector of lanes lives in a struct, which the sizeless vector types of SVE and RVV cannot;
+// ARM64 gets its lanes from NEON.
+#define HWY_DISABLED_TARGETS (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128 | HWY_RVV)
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "fractal/row_engine.cpp"
+#include <hwy/foreach_target.h>  // must come before highway.h
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cstddef>
+
+#include "fractal/exact_arithmetic.h"
+#include "fractal/orbit.h"
+#include "fractal/row_engine.h"
+
+#ifndef VORLUX_ROW_ENGINE_ONCE
+#define VORLUX_ROW_ENGINE_ONCE
+namespace vorlux {
+namespace {
+
+// Points per call of a lane kernel; longer runs are cut into pieces of this size.
+constexpr int kPieceSize = 256;
+
+}  // namespace
+}  // namespace vorlux
+#endif
+
+HWY_BEFORE_NAMESPACE();
+namespace vorlux {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using D = hn::ScalableTag<double>;
+using V = hn::Vec<D>;
+// The most lanes of this instruction set (scalable vectors may have fewer).
+constexpr std::size_t kMaxLanes = HWY_LANES(double);
+
+// The first step from 0 and then the closed form, over whole vectors of points: what is
+// decided here (escape at step 1, inside the cardioid or the disc) never takes a lane.
+// Writes the decided counts and returns how many points are left, listed in pending.
+int decideFirst(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RESTRICT counts,
+                int *HWY_RESTRICT pending) {
+    const D d;
+    const int lanes = static_cast<int>(hn::Lanes(d));
+    const V zero = hn::Zero(d);
+    const V vci = hn::Set(d, ci);
+    const V bound2 = hn::Set(d, kAttractionBound * kAttractionBound);
+    HWY_ALIGN double verdicts[kMaxLanes];
+    int left = 0;
+    for (int i = 0; i < size; i += lanes) {
+        // The last vector may reach past the run: its extra lanes count 0, and are not read.
+        HWY_ALIGN double tail[kMaxLanes] = {};
+        if (i + lanes > size) std::copy(cr + i, cr + size, tail);
+        const V vcr = i + lanes > size ? hn::Load(d, tail) : hn::LoadU(d, cr + i);
+        // Orbit::step from z_0 = 0.
+        const V x = (zero * zero + vcr) - zero * zero;
+        const V y = (zero * zero) * hn::Set(d, 2.0) + vci;
+        const auto escaped = y * y + x * x >= hn::Set(d, kEscapeRadiusSquared);
+        // insideCardioidOrDisc, operation for operation.
+        const auto inBox = hn::And(hn::And(vcr >= hn::Set(d, -1.25), vcr <= hn::Set(d, 0.25)),
+                                   hn::Abs(vci) <= hn::Set(d, 0.65));
+        const V dr = vcr + hn::Set(d, 1.0);
+        const auto inDisc = dr * dr + vci * vci <= bound2 / hn::Set(d, 16.0);
+        const V wr = hn::Set(d, 1.0) - hn::Set(d, 4.0) * vcr;
+        const V wi = hn::Set(d, -4.0) * vci;
+        const V w = hn::Sqrt(wr * wr + wi * wi);
+        const V lhs = (hn::Set(d, 1.0) + w) - bound2;
+        const auto inCardioid = lhs * lhs <= hn::Set(d, 2.0) * (w + wr);
+        const auto inside = hn::AndNot(escaped, hn::And(inBox, hn::Or(inDisc, inCardioid)));
+        const V verdict = hn::IfThenElseZero(escaped, hn::Set(d, 1.0)) +
+                          hn::IfThenElseZero(inside, hn::Set(d, static_cast<double>(kIterationLimit)));
+        hn::Store(verdict, d, verdicts);
+        for (int j = 0; j < lanes && i + j < size; ++j) {
+            if (verdicts[j] == 0.0) {
+                pending[left++] = i + j;
+            } else {
+                counts[i + j] = static_cast<int>(verdicts[j]);
+            }
+        }
+    }
+    return left;
+}
+
+// Two vectors of lanes step side by side: one orbit step is a chain of dependent operations, and
+// the second vector's chain fills the first one's waits.
+constexpr int kVectors = 2;
+
+// Every lane's state, as plain values: the vectors go here and back only when a lane's point
+// is finished, which is when the scalar code has to look at single lanes anyway.
+struct LaneStates {
+    static constexpr std::size_t kSize = kVectors * kMaxLanes;
+    HWY_ALIGN double cr[kSize];
+    HWY_ALIGN double x[kSize];
+    HWY_ALIGN double y[kSize];
+    HWY_ALIGN double xx[kSize];
+    HWY_ALIGN double yy[kSize];
+    HWY_ALIGN double n[kSize];
+    HWY_ALIGN double point[kSize];  // the point's index in the run; -1: the lane is idle
+
+    void start(int lane, double pointCr, int index) {
+        cr[lane] = pointCr;
+        x[lane] = y[lane] = xx[lane] = yy[lane] = n[lane] = 0.0;
+        point[lane] = index;
+    }
+};
+
+// One vector of lanes, in registers.
+struct Lanes {
+    V cr, x, y, xx, yy, n;
+    hn::Mask<D> working;
+
+    Lanes(const D d, const LaneStates &s, std::size_t first)
+        : cr(hn::Load(d, s.cr + first)), x(hn::Load(d, s.x + first)), y(hn::Load(d, s.y + first)),
+          xx(hn::Load(d, s.xx + first)), yy(hn::Load(d, s.yy + first)), n(hn::Load(d, s.n + first)),
+          working(hn::Load(d, s.point + first) >= hn::Zero(d)) {}
+
+    // Orbit::step, operation for operation. True when a working lane escaped or reached the
+    // last state.
+    HWY_INLINE bool step(const D d, const V ci, const V lastState) {
+        const V xy = x * y;
+        x = (xx + cr) - yy;
+        y = xy * hn::Set(d, 2.0) + ci;
+        xx = x * x;
+        yy = y * y;
+        n = n + hn::Set(d, 1.0);
+        return !hn::AllFalse(
+            d, hn::And(working, hn::Or(yy + xx >= hn::Set(d, kEscapeRadiusSquared), n >= lastState)));
+    }
+
+    void store(const D d, LaneStates &s, std::size_t first) const {
+        hn::Store(x, d, s.x + first);
+        hn::Store(y, d, s.y + first);
+        hn::Store(xx, d, s.xx + first);
+        hn::Store(yy, d, s.yy + first);
+        hn::Store(n, d, s.n + first);
+    }
+};
+
+void countRun(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RESTRICT counts) {
+    int pending[kPieceSize];
+    const int pendingCount = decideFirst(cr, size, ci, counts, pending);
+    if (pendingCount == 0) return;
+
+    const D d;
+    const std::size_t lanes = hn::Lanes(d);
+    const int allLanes = static_cast<int>(kVectors * lanes);
+    LaneStates s;
+    int next = 0;
+    int busy = 0;
+    for (int j = 0; j < allLanes; ++j) {
+        if (next < pendingCount) {
+            s.start(j, cr[pending[next]], pending[next]);
+            ++next;
+            ++busy;
+        } else {
+            s.start(j, 0.0, -1);
+        }
+    }
+
+    const V vci = hn::Set(d, ci);
+    const V lastState = hn::Set(d, static_cast<double>(kLastState));
+    while (busy > 0) {
+        Lanes first(d, s, 0);
+        Lanes second(d, s, lanes);
+        for (;;) {
+            const bool firstDone = first.step(d, vci, lastState);
+            const bool secondDone = second.step(d, vci, lastState);
+            if (firstDone || secondDone) break;
+        }
+        first.store(d, s, 0);
+        second.store(d, s, lanes);
+        for (int j = 0; j < allLanes; ++j) {
+            if (s.point[j] < 0.0) continue;
+            const int index = static_cast<int>(s.point[j]);
+            if (s.yy[j] + s.xx[j] >= kEscapeRadiusSquared) {
+                counts[index] = static_cast<int>(s.n[j]);
+            } else if (s.n[j] >= kLastState) {
+                counts[index] = kIterationLimit;
+            } else {
+                continue;
+            }
+            if (next < pendingCount) {
+                s.start(j, cr[pending[next]], pending[next]);
+                ++next;
+            } else {
+                s.start(j, 0.0, -1);
+                --busy;
+            }
+        }
+    }
+}
+
+const char *pathName() { return hwy::TargetName(HWY_TARGET); }
+
+}  // namespace HWY_NAMESPACE
+}  // namespace vorlux
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace vorlux {
+
+HWY_EXPORT(countRun);
+HWY_EXPORT(pathName);
+
+void escapeCountRow(const double *cr, int size, double ci, int *counts) {
+    for (int first = 0; first < size; first += kPieceSize) {
+        HWY_DYNAMIC_DISPATCH(countRun)(cr + first, std::min(kPieceSize, size - first), ci, counts + first);
+    }
+}
+
+const char *rowEnginePath() { return HWY_DYNAMIC_DISPATCH(pathName)(); }
+
+std::vector<std::string> rowEnginePaths() {
+    std::vector<std::string> names;
+    for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) names.push_back(hwy::TargetName(target));
+    return names;
+}
+
+void chooseRowEnginePath(const std::string &name) {
+    hwy::SetSupportedTargetsForTest(0);  // every target again, to look the name up among
+    std::int64_t chosen = 0;
+    for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        if (name == hwy::TargetName(target)) chosen = target;
+    }
+    hwy::SetSupportedTargetsForTest(chosen);
+    hwy::GetChosenTarget().Update(hwy::SupportedTargets());
+}
+
+}  // namespace vorlux
+#endif
