@@ -102,7 +102,6 @@ RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &fra
     request.skipExisting = options.skipExisting;
     if (!options.video.empty()) {
         if (!ffmpegAvailable()) throw HostError("--video needs ffmpeg, which is not installed (apt-get install ffmpeg)");
-        if (options.skipExisting) throw HostError("--video cannot resume: it needs every frame, so drop --skip-existing");
         request.video = options.video;
     }
     request.folder = options.output;
@@ -165,7 +164,8 @@ void addRenderCommand(CLI::App &app) {
         ->capture_default_str();
     command->add_option("--threads", options->threads, "Rendering threads; all cores by default.")
         ->capture_default_str();
-    command->add_flag("--skip-existing", options->skipExisting, "Keep frame files already there: resumes a render.");
+    command->add_flag("--skip-existing", options->skipExisting,
+                      "Keep frame files already there: resumes a render (a --video reads them back).");
     command->add_flag("-q,--quiet", options->quiet, "Print nothing but errors.");
     command->add_option("--video", options->video, "Also make an H.264 video (needs ffmpeg), e.g. zoom.mp4.");
     command->callback([options] { render(*options); });

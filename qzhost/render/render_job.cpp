@@ -47,6 +47,8 @@ bool runRender(LoadedScene &scene, const RenderRequest &request, const std::atom
         const std::filesystem::path file = frameFile(request, frame);
         if (request.skipExisting && std::filesystem::exists(file)) {
             collect();
+            // The video takes every frame in order, so one kept on disk is read back.
+            if (video) video->add(readImage(file, request.format));
             ++progress.done;
             ++progress.skipped;
             progress.frame = frame;
