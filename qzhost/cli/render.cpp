@@ -90,6 +90,7 @@ void parseSize(const std::string &text, FrameSettings &frames) {
 RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &frames) {
     RenderRequest request;
     request.frames = frames;
+    request.sceneLastFrame = frames.last;
     if (!options.frames.empty()) parseFrames(options.frames, request.frames);
     if (!options.size.empty()) parseSize(options.size, request.frames);
     const auto format = imageFormatNamed(options.format);

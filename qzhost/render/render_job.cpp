@@ -8,7 +8,8 @@
 namespace qzhost {
 
 std::filesystem::path frameFile(const RenderRequest &request, int frame) {
-    const int digits = std::max<int>(4, std::to_string(request.frames.last).size());
+    const int last = std::max(request.frames.last, request.sceneLastFrame);
+    const int digits = std::max<int>(4, std::to_string(last).size());
     std::string number = std::to_string(frame);
     number.insert(0, digits - std::min<int>(digits, number.size()), '0');
     return request.folder / ("frame-" + number + "." + extensionOf(request.format));
