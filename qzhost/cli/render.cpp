@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "qzhost/cli/commands.h"
+#include "qzhost/cluster/slurm_render.h"
 #include "qzhost/error.h"
 #include "qzhost/files.h"
 #include "qzhost/output/video.h"
@@ -60,6 +61,9 @@ struct RenderOptions {
     bool skipExisting = false;
     bool quiet = false;
     std::string video;
+    bool threadsGiven = false;
+    bool slurm = false;
+    SlurmOptions cluster;
 };
 
 void parseFrames(const std::string &text, FrameSettings &frames) {
@@ -130,6 +134,13 @@ void render(const RenderOptions &options) {
     LoadedScene scene(std::move(document), builtIn ? std::filesystem::path() : std::filesystem::path(options.scene));
 
     StopOnSignals signals;
+    if (options.slurm) {
+        renderOnSlurm({.request = request, .scene = options.scene, .format = options.format,
+                       .threads = options.threadsGiven ? options.threads : 0, .quiet = options.quiet,
+                       .slurm = options.cluster},
+                      stopSignal);
+        return;
+    }
     auto display = makeProgressDisplay(progressStyle(options.quiet));
     RenderProgress progress;
     const bool finished = runRender(scene, request, stopRequested, *display, progress);
@@ -169,7 +180,24 @@ void addRenderCommand(CLI::App &app) {
                       "Keep frame files already there: resumes a render (a --video reads them back).");
     command->add_flag("-q,--quiet", options->quiet, "Print nothing but errors.");
     command->add_option("--video", options->video, "Also make an H.264 video (needs ffmpeg), e.g. zoom.mp4.");
-    command->callback([options] { render(*options); });
+    const auto slurm = command->add_flag("--slurm", options->slurm,
+                                         "Render on a Slurm cluster: one array job whose tasks render chunks of\n"
+                                         "frames with --skip-existing into the output folder, which every node must share.");
+    command->add_option("--chunk", options->cluster.chunk, "Frames per Slurm task; about two tasks per node by default.")
+        ->check(CLI::PositiveNumber)
+        ->needs(slurm);
+    command->add_option("--partition", options->cluster.partition, "The Slurm partition to render in.")->needs(slurm);
+    command->add_option("--sbatch-arg", options->cluster.sbatchArgs,
+                        "One more option for sbatch, e.g. --sbatch-arg=--time=2:00:00; may be repeated.")
+        ->allow_extra_args(false)
+        ->needs(slurm);
+    command->add_flag("--wait", options->cluster.wait,
+                      "Follow the Slurm jobs to their end, with progress; Ctrl-C cancels them.")
+        ->needs(slurm);
+    command->callback([options, command] {
+        options->threadsGiven = command->count("--threads") > 0;
+        render(*options);
+    });
 }
 
 }  // namespace qzhost
