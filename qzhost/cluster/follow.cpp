@@ -49,7 +49,8 @@ int framesPresent(const SubmittedRender &render) {
     std::error_code error;
     const fs::path folder = render.frameFiles.front().parent_path();
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
-        names.insert(entry->path().filename().string());
+        std::error_code gone;  // a file may go while the folder is read
+        if (entry->is_regular_file(gone)) names.insert(entry->path().filename().string());
     }
     int present = 0;
     for (const fs::path &file : render.frameFiles) present += names.count(file.filename().string());
@@ -74,7 +75,7 @@ std::string summary(const Seen &seen, int present, int total) {
 
 bool allExist(const std::vector<fs::path> &files) {
     for (const fs::path &file : files) {
-        if (!fs::exists(file)) return false;
+        if (!fs::is_regular_file(file)) return false;
     }
     return true;
 }

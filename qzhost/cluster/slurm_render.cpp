@@ -92,7 +92,7 @@ void renderOnSlurm(const SlurmRender &render, const std::atomic<int> &stopSignal
         std::vector<fs::path> files = filesOf(request, chunks[i]);
         submitted.frameFiles.insert(submitted.frameFiles.end(), files.begin(), files.end());
         for (const fs::path &file : files) {
-            if (fs::exists(file)) continue;
+            if (fs::is_regular_file(file)) continue;
             submitted.tasks[static_cast<int>(i)] = {chunks[i], std::move(files)};
             break;
         }

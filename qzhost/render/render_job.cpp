@@ -46,7 +46,8 @@ bool runRender(LoadedScene &scene, const RenderRequest &request, const std::atom
     bool finished = true;
     for (int frame = settings.first, slot = 0; frame <= settings.last; ++frame) {
         const std::filesystem::path file = frameFile(request, frame);
-        if (request.skipExisting && std::filesystem::exists(file)) {
+        // Only a file counts as done: a folder in the frame's place must fail the write, not pass for the frame.
+        if (request.skipExisting && std::filesystem::is_regular_file(file)) {
             collect();
             // The video takes every frame in order, so one kept on disk is read back.
             if (video) video->add(readImage(file, request.format));
