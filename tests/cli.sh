@@ -56,6 +56,9 @@ expect 2 'frames.height must be from 1 to 32768, not 40000' scene show "$tmp/hug
 expect 2 'threads must be from 1' render --threads 0 -o "$tmp/frames"
 expect 0 '2 frames written' render "$tmp/scene.json" --frames 0-1 -o "$tmp/frames"
 [ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || { echo "FAIL: render wrote $(ls "$tmp/frames")"; failed=1; }
+# Part of a long scene is named as the whole scene would be.
+sed 's/"last": 3/"last": 10003/' "$tmp/scene.json" >"$tmp/long.json"
+expect 0 'frame-09998.png to frame-09999.png' render "$tmp/long.json" --frames 9998-9999 --size 8x6 -o "$tmp/long"
 
 long=$(printf '%0300d' 0)
 expect 2 'File name too long' scene new "$tmp/$long/scene.json"

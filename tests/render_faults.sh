@@ -1,5 +1,6 @@
 #!/bin/bash
-# qzhost render under faults: an unwritable folder, a full disk, and Ctrl-C.
+# qzhost render under faults: an unwritable folder, a full disk, Ctrl-C, and
+# resuming with a video.
 # Each leaves only whole frames, says so on one line, and exits with its code.
 set -u -m
 qzhost=$1
@@ -38,4 +39,17 @@ kept=$(ls "$tmp/stopped" | wc -l)
     fail "resume failed: $(cat "$tmp/err")"
 grep -q "$kept already there" "$tmp/out" || fail "resume did not keep the $kept frames: $(cat "$tmp/out")"
 [ "$(ls "$tmp/stopped" | wc -l)" = 41 ] || fail "resume left $(ls "$tmp/stopped" | wc -l) frames"
+# Resuming with a video: frames already there are read back, and the video
+# gets the same input as from one whole render. This ffmpeg keeps its input.
+mkdir "$tmp/bin"
+printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\n' >"$tmp/bin/ffmpeg"
+chmod +x "$tmp/bin/ffmpeg"
+for format in png exr; do
+    PATH="$tmp/bin:$PATH" "$qzhost" render --frames 0-5 --size 48x27 --format $format -o "$tmp/whole-$format" \
+        --video "$tmp/whole-$format.rgb" -q || fail "whole render with a video ($format) failed"
+    "$qzhost" render --frames 0-2 --size 48x27 --format $format -o "$tmp/resumed-$format" -q
+    PATH="$tmp/bin:$PATH" "$qzhost" render --frames 0-5 --size 48x27 --format $format -o "$tmp/resumed-$format" \
+        --video "$tmp/resumed-$format.rgb" --skip-existing -q 2>"$tmp/err" || fail "resume with a video: $(cat "$tmp/err")"
+    cmp -s "$tmp/whole-$format.rgb" "$tmp/resumed-$format.rgb" || fail "a resumed video ($format) got other frames"
+done
 exit $failed

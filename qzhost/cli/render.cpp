@@ -10,6 +10,7 @@
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
 #include "qzhost/base/size.h"
+#include "qzhost/cluster/slurm_render.h"
 #include "qzhost/render/video.h"
 #include "qzhost/render/progress.h"
 #include "qzhost/render/render_job.h"
@@ -61,6 +62,9 @@ struct RenderOptions {
     bool skipExisting = false;
     bool quiet = false;
     std::string video;
+    bool threadsGiven = false;
+    bool slurm = false;
+    SlurmOptions cluster;
 };
 
 void parseFrames(const std::string &text, FrameSettings &frames) {
@@ -77,6 +81,7 @@ void parseFrames(const std::string &text, FrameSettings &frames) {
 RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &frames) {
     RenderRequest request;
     request.frames = frames;
+    request.sceneLastFrame = frames.last;
     if (!options.frames.empty()) parseFrames(options.frames, request.frames);
     if (!options.size.empty()) {
         const Size size = parseSize(options.size, kMaxFrameSide, "--size");
@@ -93,7 +98,6 @@ RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &fra
     request.skipExisting = options.skipExisting;
     if (!options.video.empty()) {
         if (!ffmpegAvailable()) throw HostError("--video needs ffmpeg, which is not installed (apt-get install ffmpeg)");
-        if (options.skipExisting) throw HostError("--video cannot resume: it needs every frame, so drop --skip-existing");
         request.video = options.video;
     }
     request.folder = options.output;
@@ -121,6 +125,13 @@ void render(const RenderOptions &options) {
     LoadedScene scene(host, std::move(document), builtIn ? std::filesystem::path() : std::filesystem::path(options.scene));
 
     StopOnSignals signals;
+    if (options.slurm) {
+        renderOnSlurm({.request = request, .scene = options.scene, .format = options.format,
+                       .threads = options.threadsGiven ? options.threads : 0, .quiet = options.quiet,
+                       .slurm = options.cluster},
+                      stopSignal);
+        return;
+    }
     auto display = makeProgressDisplay(progressStyle(options.quiet));
     RenderProgress progress;
     const bool finished = runRender(scene, request, stopRequested, *display, progress);
@@ -156,10 +167,28 @@ void addRenderCommand(CLI::App &app) {
         ->capture_default_str();
     command->add_option("--threads", options->threads, "Rendering threads; all cores by default.")
         ->capture_default_str();
-    command->add_flag("--skip-existing", options->skipExisting, "Keep frame files already there: resumes a render.");
+    command->add_flag("--skip-existing", options->skipExisting,
+                      "Keep frame files already there: resumes a render (a --video reads them back).");
     command->add_flag("-q,--quiet", options->quiet, "Print nothing but errors.");
     command->add_option("--video", options->video, "Also make an H.264 video (needs ffmpeg), e.g. zoom.mp4.");
-    command->callback([options] { render(*options); });
+    const auto slurm = command->add_flag("--slurm", options->slurm,
+                                         "Render on a Slurm cluster: one array job whose tasks render chunks of\n"
+                                         "frames with --skip-existing into the output folder, which every node must share.");
+    command->add_option("--chunk", options->cluster.chunk, "Frames per Slurm task; about two tasks per node by default.")
+        ->check(CLI::PositiveNumber)
+        ->needs(slurm);
+    command->add_option("--partition", options->cluster.partition, "The Slurm partition to render in.")->needs(slurm);
+    command->add_option("--sbatch-arg", options->cluster.sbatchArgs,
+                        "One more option for sbatch, e.g. --sbatch-arg=--time=2:00:00; may be repeated.")
+        ->allow_extra_args(false)
+        ->needs(slurm);
+    command->add_flag("--wait", options->cluster.wait,
+                      "Follow the Slurm jobs to their end, with progress; Ctrl-C cancels them.")
+        ->needs(slurm);
+    command->callback([options, command] {
+        options->threadsGiven = command->count("--threads") > 0;
+        render(*options);
+    });
 }
 
 }  // namespace qzhost

@@ -3,6 +3,7 @@
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
+#include <OpenEXR/ImfInputFile.h>
 #include <OpenEXR/ImfOutputFile.h>
 
 #include <cstdint>
@@ -11,6 +12,8 @@
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
 #include "qzhost/image/png.h"
+
+#include <png.h>
 
 namespace qzhost {
 namespace {
@@ -47,6 +50,51 @@ void writeExr(const Frame &frame, const std::filesystem::path &file) {
     pending.commit();
 }
 
+[[noreturn]] void cannotRead(const std::filesystem::path &file, const std::string &why) {
+    throw HostError("cannot read '" + file.string() + "': " + why, kExitFailed);
+}
+
+// Samples of either depth, scaled back to 0..1. The simplified libpng reader
+// leaves 8-bit samples and linear 16-bit ones as they are stored.
+template <typename Sample>
+Frame readPng(const std::filesystem::path &file) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, file.c_str())) cannotRead(file, image.message);
+    image.format = sizeof(Sample) == 1 ? PNG_FORMAT_RGB : PNG_FORMAT_LINEAR_RGB;
+    std::vector<Sample> samples(PNG_IMAGE_SIZE(image) / sizeof(Sample));
+    if (!png_image_finish_read(&image, nullptr, samples.data(), 0, nullptr)) cannotRead(file, image.message);
+    constexpr float maximum = (1u << (8 * sizeof(Sample))) - 1;
+    Frame frame;
+    frame.resize(image.width, image.height);
+    for (size_t pixel = 0, n = samples.size() / 3; pixel < n; ++pixel) {
+        for (int c = 0; c < 3; ++c) frame.rgba[pixel * 4 + c] = samples[pixel * 3 + c] / maximum;
+    }
+    return frame;
+}
+
+Frame readExr(const std::filesystem::path &file) {
+    try {
+        Imf::InputFile in(file.c_str());
+        const Imath::Box2i window = in.header().dataWindow();
+        Frame frame;
+        frame.resize(window.max.x - window.min.x + 1, window.max.y - window.min.y + 1);
+        Imf::FrameBuffer buffer;
+        const size_t xStride = 4 * sizeof(float);
+        const size_t yStride = xStride * frame.width;
+        const char *names[] = {"R", "G", "B", "A"};
+        for (int c = 0; c < 4; ++c) {
+            char *base = reinterpret_cast<char *>(frame.rgba.data() + c) - window.min.x * xStride - window.min.y * yStride;
+            buffer.insert(names[c], Imf::Slice(Imf::FLOAT, base, xStride, yStride));
+        }
+        in.setFrameBuffer(buffer);
+        in.readPixels(window.min.y, window.max.y);
+        return frame;
+    } catch (const std::exception &e) {
+        cannotRead(file, e.what());
+    }
+}
+
 }  // namespace
 
 std::optional<ImageFormat> imageFormatNamed(std::string_view name) {
@@ -64,6 +112,15 @@ void writeImage(const Frame &frame, const std::filesystem::path &file, ImageForm
         case ImageFormat::Png16: return writePng<uint16_t>(frame, file);
         case ImageFormat::Exr: return writeExr(frame, file);
     }
+}
+
+Frame readImage(const std::filesystem::path &file, ImageFormat format) {
+    switch (format) {
+        case ImageFormat::Png8: return readPng<uint8_t>(file);
+        case ImageFormat::Png16: return readPng<uint16_t>(file);
+        case ImageFormat::Exr: return readExr(file);
+    }
+    cannotRead(file, "unknown format");
 }
 
 }  // namespace qzhost

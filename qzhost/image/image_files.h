@@ -19,4 +19,9 @@ const char *extensionOf(ImageFormat format);
 // Throws HostError when the file cannot be written.
 void writeImage(const Frame &frame, const std::filesystem::path &file, ImageFormat format);
 
+// A frame file written by writeImage, read back with the colours it holds:
+// exact for 8-bit PNG and OpenEXR, to 1/65535 for 16-bit PNG. Throws
+// HostError (exit code 1) when the file cannot be read.
+Frame readImage(const std::filesystem::path &file, ImageFormat format);
+
 }  // namespace qzhost

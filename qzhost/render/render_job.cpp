@@ -8,7 +8,8 @@
 namespace qzhost {
 
 std::filesystem::path frameFile(const RenderRequest &request, int frame) {
-    const int digits = std::max<int>(4, std::to_string(request.frames.last).size());
+    const int last = std::max(request.frames.last, request.sceneLastFrame);
+    const int digits = std::max<int>(4, std::to_string(last).size());
     std::string number = std::to_string(frame);
     number.insert(0, digits - std::min<int>(digits, number.size()), '0');
     return request.folder / ("frame-" + number + "." + extensionOf(request.format));
@@ -45,8 +46,11 @@ bool runRender(LoadedScene &scene, const RenderRequest &request, const std::atom
     bool finished = true;
     for (int frame = settings.first, slot = 0; frame <= settings.last; ++frame) {
         const std::filesystem::path file = frameFile(request, frame);
-        if (request.skipExisting && std::filesystem::exists(file)) {
+        // Only a file counts as done: a folder in the frame's place must fail the write, not pass for the frame.
+        if (request.skipExisting && std::filesystem::is_regular_file(file)) {
             collect();
+            // The video takes every frame in order, so one kept on disk is read back.
+            if (video) video->add(readImage(file, request.format));
             ++progress.done;
             ++progress.skipped;
             progress.frame = frame;

@@ -13,6 +13,7 @@ namespace qzhost {
 
 struct RenderRequest {
     FrameSettings frames;  // which frames, at what size and rate: a scene's, or changed by the caller
+    int sceneLastFrame = 0;  // file names are padded for it too, so that a part of a scene is named as the whole
     int threads = 1;
     std::filesystem::path folder;
     ImageFormat format = ImageFormat::Png8;
@@ -39,7 +40,8 @@ public:
     virtual void finish(const RenderProgress &progress) = 0;
 };
 
-// Frame files are named frame-NNNN.EXT, padded to at least four digits.
+// Frame files are named frame-NNNN.EXT, padded to at least four digits, and
+// to as many as the last frame of the range or of the scene has.
 std::filesystem::path frameFile(const RenderRequest &request, int frame);
 
 // Renders the requested frames of a scene. Returns false when stop was raised:

@@ -1,0 +1,74 @@
+#!/bin/bash
+# qzhost render --slurm on a real one-node Slurm cluster (run inside
+# slurm/one_node_cluster.sh): chunks give the files of a local render, a
+# failed range is named and rendered alone when run again, Ctrl-C cancels,
+# and what cannot be submitted is one line with exit code 2.
+# Usage: render_slurm.sh QZHOST
+set -u -m
+qzhost=$1
+failed=0
+# Not in /tmp: qzhost refuses folders that each machine keeps for itself.
+work=$(mktemp -d "$PWD/slurm-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fail() { echo "FAIL: $*"; failed=1; }
+# Following a job has no end of its own: Ctrl-C after a minute cancels it.
+follow() { timeout -s INT 60 "$@"; }
+
+expect() {  # expect CODE PATTERN COMMAND...: the code, and the pattern in what it printed
+    local code=$1 pattern=$2
+    shift 2
+    "$@" >out 2>err
+    local got=$?
+    if [ "$got" != "$code" ] || ! grep -q -- "$pattern" out err; then
+        fail "$* gave $got (wanted $code and '$pattern'): $(cat out err)"
+    fi
+}
+
+# An ffmpeg that keeps its input as the video: the tasks inherit the PATH.
+mkdir bin
+printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\n' >bin/ffmpeg
+chmod +x bin/ffmpeg
+export PATH="$work/bin:$PATH"
+
+# Five chunks, the last one shorter, give the frames and the video input of one local render.
+"$qzhost" render --size 48x27 -o local --video local.rgb -q || fail "local render failed"
+expect 0 "5 tasks render frames 0-119 in chunks of 25" \
+    follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o split --video split.rgb
+diff -r -q -x slurm local split || fail "frames from the cluster differ from a local render"
+cmp -s local.rgb split.rgb || fail "the video job got other frames than a local render's video"
+[ "$(ls split/slurm/render-*.log | wc -l)" = 5 ] || fail "expected 5 task logs: $(ls split/slurm)"
+
+# A folder in the place of frame 60 fails the chunk 50-74, even for root.
+mkdir -p broken/frame-0060.png
+expect 1 "frames 50-74 FAILED (log .*/broken/slurm/render-[0-9]*_2.log)" \
+    follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken
+grep -q "frame-0060.png': Is a directory" broken/slurm/render-*_2.log || fail "the failed task's log does not say why"
+rmdir broken/frame-0060.png
+ls -i broken/*.png >before
+expect 0 "1 tasks render frames 0-119 in chunks of 25 .*(4 of 5 chunks are complete already)" \
+    follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken
+[ "$(ls broken/*.png | wc -l)" = 120 ] || fail "the second run left $(ls broken/*.png | wc -l) frames"
+ls -i broken/*.png | grep -v -x -F -f - before && fail "the second run wrote frames that were there"
+diff -r -q -x slurm local broken || fail "the resumed frames differ from a local render"
+expect 0 "all 120 frames are already in" "$qzhost" render --slurm --chunk 25 --size 48x27 -o broken
+
+# Ctrl-C while following cancels the job.
+"$qzhost" render --slurm --wait --chunk 2 --size 640x360 --threads 1 -o stopped >out 2>err &
+pid=$!
+for _ in $(seq 100); do grep -q "running" err && break; sleep 0.1; done
+kill -INT $pid
+wait $pid
+code=$?
+[ $code = 130 ] && grep -q "interrupted: cancelled Slurm jobs [0-9]* (scancel)" err || fail "Ctrl-C gave $code: $(cat err)"
+job=$(grep -o 'Slurm job [0-9]*' out | grep -o '[0-9]*')
+for _ in $(seq 100); do squeue -h -j "$job" -t PD,R,CG | grep -q . || break; sleep 0.1; done
+squeue -h -j "$job" -t PD,R,CG | grep -q . && fail "job $job still runs after Ctrl-C"
+
+# What cannot be submitted.
+expect 2 "sbatch refused the job: invalid partition specified: nowhere" \
+    "$qzhost" render --slurm --partition nowhere --size 48x27 -o refused
+expect 2 "which each machine keeps for itself" "$qzhost" render --slurm --size 48x27 -o /tmp/qzhost-slurm-$$
+rmdir /tmp/qzhost-slurm-$$ 2>/dev/null
+expect 2 "needs Slurm's client tools" env PATH="$work/bin" "$qzhost" render --slurm --size 48x27 -o nowhere
+exit $failed
