@@ -3,6 +3,7 @@
 
 #include "qzhost/cli/commands.h"
 #include "qzhost/loader/module.h"
+#include "qzhost/base/version.h"
 
 namespace qzhost {
 
@@ -12,6 +13,7 @@ void addDescribeCommand(CLI::App &app) {
     command->add_option("MODULE", *file, "The module file, for example bin/modules/vorlux.p.")->required();
     command->callback([file] {
         LoadedModule module(*file);
+        std::cout << "qzhost " << kVersion << '\n';
         std::cout << module.file().string() << ": " << module.servers().size() << " servers\n";
         for (const ServerEntry &server : module.servers()) {
             std::cout << "  " << server.className << "  \"" << server.name << "\"\n";

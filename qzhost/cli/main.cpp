@@ -4,10 +4,12 @@
 
 #include "qzhost/cli/commands.h"
 #include "qzhost/base/error.h"
+#include "qzhost/base/version.h"
 
 int main(int argc, char **argv) {
     CLI::App app{"qzhost: a host for pixel-filter modules. It loads module files, renders scenes through\n"
                  "their filters and shows their panels. Run 'qzhost COMMAND --help' for a command's options."};
+    app.set_version_flag("--version", std::string("qzhost ") + qzhost::kVersion);
     app.require_subcommand(1);
     // A reader that goes away (ffmpeg, a closed pipe) or a file size limit is
     // reported as a failed write rather than killing the host.

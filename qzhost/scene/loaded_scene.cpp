@@ -1,13 +1,20 @@
 #include "qzhost/scene/loaded_scene.h"
 
 #include "qzhost/base/error.h"
+#include "qzhost/base/version.h"
 
 namespace qzhost {
 
 std::filesystem::path modulesFolder() {
     std::error_code error;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::path("modules") : self.parent_path() / "modules";
+    if (error) return "modules";
+    const std::filesystem::path beside = self.parent_path() / "modules";
+    const std::filesystem::path installed = (self.parent_path() / kInstalledModulesFromBin).lexically_normal();
+    if (!std::filesystem::is_directory(beside, error) && std::filesystem::is_directory(installed, error)) {
+        return installed;
+    }
+    return beside;
 }
 
 std::filesystem::path findModule(const std::string &written, const std::filesystem::path &sceneFolder,

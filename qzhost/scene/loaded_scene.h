@@ -14,7 +14,8 @@
 
 namespace qzhost {
 
-// The folder of modules that ships beside the qzhost executable.
+// The folder of modules that ships with qzhost: "modules" beside the
+// executable in a build tree, lib/qzhost/modules in an installed one.
 std::filesystem::path modulesFolder();
 
 // A module named in a scene: relative to the scene's folder first, then to
