@@ -7,8 +7,13 @@
 set -u -m
 qzhost=$1
 failed=0
-# Not in /tmp: qzhost refuses folders that each machine keeps for itself.
-work=$(mktemp -d "$PWD/slurm-test.XXXXXX")
+# Not in /tmp or memory: qzhost refuses folders that each machine keeps for
+# itself, so a build tree there (a clone in /tmp) works in the home folder.
+base=$PWD
+case "$base" in /tmp | /tmp/* | /var/tmp | /var/tmp/* | /dev/shm/* | /run/*) base=$HOME/.cache ;; esac
+[ "$(stat -f -c %T "$base" 2>/dev/null)" = tmpfs ] && base=$HOME/.cache
+mkdir -p "$base"
+work=$(mktemp -d "$base/qzhost-slurm-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 fail() { echo "FAIL: $*"; failed=1; }
