@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -124,6 +125,10 @@ int main(int argc, char **argv) {
     addRender("EndToEndRender/2_threads", VORLUX_MODULE_FILE, 2);
     const std::string previous = previousModule(argc, argv);
     if (!previous.empty()) {
+        if (!std::filesystem::is_regular_file(previous)) {
+            std::fprintf(stderr, "render_bench: --previous-module: no module file at %s\n", previous.c_str());
+            return 2;
+        }
         addRender("EndToEndRenderPrevious/2_threads", previous, 2);
         pairs.push_back({kEndToEnd2, "EndToEndRenderPrevious/2_threads/iterations:1/real_time"});
     }
