@@ -176,7 +176,7 @@ int main(int argc, char **argv) {
             {add("ModuleFilterShuffled" + suffix, filterFrame, moduleFilter, view, shuffled, std::string()),
              baseline});
         for (std::size_t i = 1; i < paths.size(); ++i) {
-            pairs.push_back({add("ModuleFilterRows" + suffix + "/" + paths[i], filterFrame, moduleFilter, view, rows,
+            pairs.push_back({add("ModuleFilterRowsOn" + paths[i] + suffix, filterFrame, moduleFilter, view, rows,
                                  paths[i]),
                              baseline});
         }

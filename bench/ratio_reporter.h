@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -38,23 +39,32 @@ public:
     }
 
     // Ratios above 1 mean the candidate is faster than its baseline. Where several
-    // candidates share a name before the first '/', their geometric mean follows.
+    // pairs share the names of candidate and baseline before the first '/', their
+    // geometric mean and their smallest ratio follow.
     void printRatios() const {
         std::printf("\nspeed ratios (baseline time / candidate time):\n");
-        std::map<std::string, std::pair<double, int>> families;  // sum of logs, count
+        struct Family {
+            double logSum = 0.0;
+            int size = 0;
+            double minimum = INFINITY;
+        };
+        std::map<std::string, Family> families;
         for (const Pair &pair : pairs_) {
             const auto candidate = seconds_.find(pair.candidate);
             const auto baseline = seconds_.find(pair.baseline);
             if (candidate == seconds_.end() || baseline == seconds_.end()) continue;
             const double ratio = baseline->second / candidate->second;
             std::printf("  %-56s vs %-40s %6.3f\n", pair.candidate.c_str(), pair.baseline.c_str(), ratio);
-            auto &family = families[pair.candidate.substr(0, pair.candidate.find('/'))];
-            family.first += std::log(ratio);
-            ++family.second;
+            const auto familyName = [](const std::string &name) { return name.substr(0, name.find('/')); };
+            Family &family = families[familyName(pair.candidate) + " vs " + familyName(pair.baseline)];
+            family.logSum += std::log(ratio);
+            ++family.size;
+            family.minimum = std::min(family.minimum, ratio);
         }
         for (const auto &[name, family] : families) {
-            if (family.second > 1) {
-                std::printf("  geometric mean of %-79s %6.3f\n", name.c_str(), std::exp(family.first / family.second));
+            if (family.size > 1) {
+                std::printf("  %-56s geometric mean %6.3f, smallest %6.3f\n", name.c_str(),
+                            std::exp(family.logSum / family.size), family.minimum);
             }
         }
     }

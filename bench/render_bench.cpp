@@ -1,11 +1,15 @@
 // The render path measured against itself in one run: the module's per-pixel
 // path against the row engine counting the same frame directly, two threads
-// against one, and how much of a whole render goes to anything but evaluating
+// against one, a whole render against the same render through the module of an
+// earlier build, and how much of a whole render goes to anything but evaluating
 // pixels.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "bench/ratio_reporter.h"
 #include "fractal/fractal.h"
@@ -53,17 +57,18 @@ void ModuleFrame(benchmark::State &state) {
     for (auto _ : state) renderer.render(0, 0.0, frame, stop);
 }
 
-// The first dozen frames of the built-in scene, written as PNG files.
-void EndToEndRender(benchmark::State &state) {
+// The first dozen frames of the built-in scene through the given module file, written as PNG
+// files with the given number of threads.
+void EndToEndRender(benchmark::State &state, const std::string &module, int threads) {
     const auto folder = std::filesystem::temp_directory_path() / "vorlux-render-bench";
     std::filesystem::create_directories(folder);
     Host host;
-    const SceneDocument document = defaultScene(VORLUX_MODULE_FILE);
+    const SceneDocument document = defaultScene(module);
     LoadedScene scene(host, document, "");
     RenderRequest request;
     request.frames = document.frames;
     request.frames.last = 11;
-    request.threads = 2;
+    request.threads = threads;
     request.folder = folder;
     const auto quiet = makeProgressDisplay(ProgressStyle::Quiet);
     std::atomic<bool> stop{false};
@@ -80,12 +85,52 @@ void EndToEndRender(benchmark::State &state) {
 BENCHMARK(RowEngineFrame)->Unit(benchmark::kMillisecond);
 BENCHMARK(ModuleFrame)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ModuleFrame)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(EndToEndRender)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// Takes --previous-module=FILE out of the arguments: a module file of an earlier build, whose
+// whole render the current module's is compared with.
+std::string previousModule(int &argc, char **argv) {
+    const std::string flag = "--previous-module=";
+    std::string file;
+    int kept = 0;
+    for (int i = 0; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (i > 0 && argument.starts_with(flag)) {
+            file = argument.substr(flag.size());
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    return file;
+}
 
 }  // namespace
 
+// Each render runs once per repetition; these are the names Google Benchmark reports them by.
+constexpr const char *kEndToEnd1 = "EndToEndRender/1_thread/iterations:1/real_time";
+constexpr const char *kEndToEnd2 = "EndToEndRender/2_threads/iterations:1/real_time";
+
+// Usage: render_bench [--previous-module=FILE] [benchmark options]
 int main(int argc, char **argv) {
-    return runWithRatios(argc, argv,
-                         {{"ModuleFrame/1/real_time", "RowEngineFrame"},
-                          {"ModuleFrame/2/real_time", "ModuleFrame/1/real_time"}});
+    std::vector<RatioReporter::Pair> pairs = {{"ModuleFrame/1/real_time", "RowEngineFrame"},
+                                              {"ModuleFrame/2/real_time", "ModuleFrame/1/real_time"},
+                                              {kEndToEnd2, kEndToEnd1}};
+    const auto addRender = [](const std::string &name, const std::string &module, int threads) {
+        benchmark::RegisterBenchmark(name.c_str(), EndToEndRender, module, threads)
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(1)
+            ->UseRealTime();
+    };
+    addRender("EndToEndRender/1_thread", VORLUX_MODULE_FILE, 1);
+    addRender("EndToEndRender/2_threads", VORLUX_MODULE_FILE, 2);
+    const std::string previous = previousModule(argc, argv);
+    if (!previous.empty()) {
+        if (!std::filesystem::is_regular_file(previous)) {
+            std::fprintf(stderr, "render_bench: --previous-module: no module file at %s\n", previous.c_str());
+            return 2;
+        }
+        addRender("EndToEndRenderPrevious/2_threads", previous, 2);
+        pairs.push_back({kEndToEnd2, "EndToEndRenderPrevious/2_threads/iterations:1/real_time"});
+    }
+    return runWithRatios(argc, argv, std::move(pairs));
 }
