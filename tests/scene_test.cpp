@@ -88,7 +88,7 @@ TEST(SceneFiles, ErrorsNameFileLineAndColumn) {
               "s.json:4:5: module 'gone.p' not found in");
 }
 
-TEST(SceneFiles, ModulesAreFoundBesideTheSceneFirst) {
+TEST(SceneFiles, AModuleBesideTheSceneIsFound) {
     const fs::path folder = freshFolder("vorlux-scene-modules");
     fs::copy_file(VORLUX_MODULE_FILE, folder / "local.p");
     std::string text = replaced(kScene, "\"module\": \"vorlux.p\"", "\"module\": \"local.p\"");

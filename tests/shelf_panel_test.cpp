@@ -109,7 +109,7 @@ TEST_F(ShelfPanel, ApplyingAPresetRefreshesThePanelWithItsValuesAtTimeZero) {
                   {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", 20}}, {{"time", 1}, {"value", 40}}}}}}));
     host_.setEditTime(0.5);
     const unsigned refreshes = panel().refreshes;
-    EXPECT_EQ(shelf().apply(id, client()), std::nullopt);
+    EXPECT_NO_THROW(shelf().apply(id, client()));
     EXPECT_EQ(panel().refreshes, refreshes + 1);
     EXPECT_EQ(filter_.describe(), "Vorlux  (0.25, -0.5)  20");
 }
@@ -120,7 +120,7 @@ TEST_F(ShelfPanel, AFailedLoadStillRefreshesThePanelAndKeepsTheCachedValues) {
                    {{"channel", "Center.Y"}, {"value", -0.5}},
                    {{"channel", "Zoom"}, {"value", "deep"}}}));
     const unsigned refreshes = panel().refreshes;
-    EXPECT_NE(shelf().apply(id, client()), std::nullopt) << "the refused block is reported";
+    EXPECT_THROW(shelf().apply(id, client()), StateError) << "the refused block is reported";
     EXPECT_EQ(panel().refreshes, refreshes + 1);
     EXPECT_EQ(filter_.describe(), "Vorlux  (-0.222, 0.8)  15");
 }
@@ -151,7 +151,7 @@ TEST_F(ShelfPanel, ACopyKeepsItsOwnPanelAndShelfSubscription) {
     const int64_t id = shelf().store().add(presetFor("Plain", filter_.save()));
     const unsigned refreshes = panel().refreshes;
     const unsigned otherRefreshes = otherPanel->panel().refreshes;
-    EXPECT_EQ(shelf().apply(id, otherClient), std::nullopt);
+    EXPECT_NO_THROW(shelf().apply(id, otherClient));
     EXPECT_EQ(otherPanel->panel().refreshes, otherRefreshes + 1);
     EXPECT_EQ(panel().refreshes, refreshes);
 
@@ -204,6 +204,14 @@ TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresets) {
     EXPECT_THROW(shelf_.apply(id), BadRequest);
     shelf_.close();
     EXPECT_FALSE(shelf_.describe()["open"].get<bool>());
+}
+
+TEST_F(ShelfDrawer, APresetTheModuleRefusesIsAnsweredWithItsTextAndARedraw) {
+    const int64_t id = host_.shelf()->store().add(presetFor("Broken", {{{"channel", "Zoom"}, {"value", "deep"}}}));
+    const Json applied = shelf_.apply(id);
+    EXPECT_EQ(applied["redraw"], true);
+    EXPECT_EQ(applied["error"].get<std::string>().rfind("the module refused the preset: channel 'Center.X'", 0), 0u)
+        << applied;
 }
 
 TEST_F(ShelfDrawer, AnAddThatFoundTheDatabaseLockedIsShownUntilAnAddSucceeds) {

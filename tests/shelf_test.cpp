@@ -173,12 +173,12 @@ TEST(ShelfService, AddStoresWhatTheSaveCallbackWritesAndApplyLoadsIt) {
     host.openShelf(freshShelf("service.sqlite"));
     const auto *shelf = static_cast<const ShelfService *>(host.registry().find(HOST_SHELF));
     const auto *images = static_cast<const ImageService *>(host.registry().find(HOST_IMAGE));
-    void *client = shelf->subscribe("PixelFilterHandler", "Vorlux", nullptr, 2, answer, countLoad, saveOneBlock);
+    void *client = shelf->subscribe("PixelFilterHandler", "Vorlux", nullptr, HOST_SHELF_SUBSCRIBE_FLAGS, answer, countLoad, saveOneBlock);
     EXPECT_EQ(shelf->isOpen(client), 0);
     shelf->open(client);
     EXPECT_EQ(shelf->isOpen(client), 1);
 
-    void *image = images->create(2, 2, 4);
+    void *image = images->create(2, 2, HOST_IMAGE_TYPE_RGB_FLOAT);
     const float red[3] = {1, 0, 0};
     images->setPixel(image, 1, 1, red);
     images->setPixel(image, 5, 5, red);  // outside: ignored

@@ -67,6 +67,9 @@ TEST_F(Session, DescribesControlsInTheGroupsOrderWithValuesAndGuides) {
     EXPECT_EQ(panel["controls"][0]["width"], 64);
     EXPECT_EQ(panel["controls"][3], Json::parse(R"({"id": 32771, "label": "Zoom", "type": "float-env",
                                                     "value": 15.0, "min": 1, "max": 65536, "step": 5})"));
+    // The page knows the kinds of control only by these names.
+    EXPECT_EQ(panel["controlTypes"],
+              Json::parse(R"({"preview": "dThumbnail", "value": "float-env", "button": "vButton"})"));
 }
 
 TEST_F(Session, AnEditOutsideTheGuideIsKeptRedrawnAndSaved) {

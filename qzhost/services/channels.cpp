@@ -25,7 +25,7 @@ std::string ChannelGroup::path() const {
 
 ChannelTree::ChannelTree() {
     root_.name = "";
-    items_.push_back({kImageItemType, "Image", &root_.addChild("Image")});
+    items_.push_back({HOST_ITEM_TYPE_IMAGE, "Image", &root_.addChild("Image")});
 }
 
 std::vector<std::string> ChannelTree::channelPaths() const {

@@ -33,9 +33,6 @@ struct SceneItem {
 
 class ChannelTree {
 public:
-    // The item type whose channel group filters put their parameters in.
-    static constexpr int kImageItemType = 2;
-
     ChannelTree();
     ChannelGroup &root() { return root_; }
     const std::vector<SceneItem> &items() const { return items_; }

@@ -10,7 +10,7 @@ struct ImageCalls {
     static ImageStore &store() { return Host::current().images(); }
 
     static void *create(int w, int h, int type) {
-        if (type != ImageStore::kRgbFloat || w < 1 || h < 1 || w > ImageStore::kMaxSide || h > ImageStore::kMaxSide) {
+        if (type != HOST_IMAGE_TYPE_RGB_FLOAT || w < 1 || h < 1 || w > ImageStore::kMaxSide || h > ImageStore::kMaxSide) {
             return nullptr;
         }
         auto image = std::make_unique<HostImage>(HostImage{w, h, std::vector<float>(static_cast<size_t>(w) * h * 3)});

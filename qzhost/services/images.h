@@ -17,8 +17,6 @@ struct HostImage {
 
 class ImageStore {
 public:
-    // The one pixel type offered: three floats per pixel.
-    static constexpr int kRgbFloat = 4;
     static constexpr int kMaxSide = 4096;
 
     const ImageService *table() const;

@@ -26,7 +26,7 @@ OpenPanel::~OpenPanel() { host_.panels().destroy(handle_); }
 
 const Control *OpenPanel::preview() const {
     for (const Control &control : panel_.controls) {
-        if (control.type == kPreviewControlType && panel_.hints.previewDraw.count(control.id)) return &control;
+        if (control.type == HOST_CONTROL_THUMBNAIL && panel_.hints.previewDraw.count(control.id)) return &control;
     }
     return nullptr;
 }
@@ -57,7 +57,7 @@ void OpenPanel::notify(int event) {
 
 bool OpenPanel::holdsValue(unsigned long id) const {
     const Control *control = panel_.control(id);
-    return control && control->type == kValueControlType;
+    return control && control->type == HOST_CONTROL_FLOAT_ENV;
 }
 
 ParamHandle OpenPanel::valueHandle(unsigned long id) const {
@@ -73,7 +73,7 @@ double OpenPanel::value(unsigned long id) const {
 bool OpenPanel::setValue(unsigned long id, double value) {
     host_.params().get(valueHandle(id)).animation.setValueAt(host_.editTime(), value);
     double values[3] = {value, 0.0, 0.0};
-    return panel_.set && panel_.set(panel_.instance, id, values) == kPanelValueChanged;
+    return panel_.set && panel_.set(panel_.instance, id, values) == HOST_PANEL_VALUE_CHANGED;
 }
 
 }  // namespace qzhost

@@ -36,7 +36,7 @@ public:
     void gesture(int x, int y, const int (&box)[4]);
     // Throws BadRequest when the control is no button.
     void press(unsigned long id);
-    // The panel's change notification, with one of the kPanelEvent codes.
+    // The panel's change notification, with one of the HOST_PANEL_EVENT_ codes.
     void notify(int event);
 
     // Whether the control is of the type that holds a value.

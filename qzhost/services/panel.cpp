@@ -28,22 +28,24 @@ struct Hint {
 void apply(const Hint &hint, PanelHints &hints) {
     const auto &a = hint.arguments;
     switch (hint.tag) {
-        case kHintTitle:
+        case HOST_HINT_TITLE:
             if (a[1]) hints.title = reinterpret_cast<const char *>(a[1]);
             break;
-        case kHintChangeNotify: hints.changeNotify = asFunction<PanelChangeFunc>(a[0]); break;
-        case kHintDestroyNotify: hints.destroyNotify = asFunction<PanelDestroyFunc>(a[0]); break;
-        case kHintButton: hints.buttons[asId(a[0])] = asFunction<ButtonFunc>(a[1]); break;
-        case kHintPreviewDraw: hints.previewDraw[asId(a[0])] = asFunction<PreviewDrawFunc>(a[1]); break;
-        case kHintPreviewDrag:
+        case HOST_HINT_CHANGE_NOTIFY: hints.changeNotify = asFunction<PanelChangeFunc>(a[0]); break;
+        case HOST_HINT_DESTROY_NOTIFY: hints.destroyNotify = asFunction<PanelDestroyFunc>(a[0]); break;
+        case HOST_HINT_BUTTON: hints.buttons[asId(a[0])] = asFunction<ButtonFunc>(a[1]); break;
+        case HOST_HINT_PREVIEW_DRAW: hints.previewDraw[asId(a[0])] = asFunction<PreviewDrawFunc>(a[1]); break;
+        case HOST_HINT_PREVIEW_DRAG:
             hints.previewDrag[asId(a[0])] = {asFunction<PreviewZoomFunc>(a[1]), static_cast<int>(a[2])};
             break;
-        case kHintGroup: hints.groups[asId(a[0])] = hint.ids; break;
-        case kHintPreviewLayout: hints.previewLayout = hint.ids; break;
-        case kHintValueLayout: hints.valueLayout = hint.ids; break;
-        case kHintMinimum: hints.guides[asId(a[0])].minimum = static_cast<long>(a[1]); break;
-        case kHintMaximum: hints.guides[asId(a[0])].maximum = static_cast<long>(a[1]); break;
-        case kHintStep: hints.guides[asId(a[0])].step = static_cast<long>(a[1]); break;
+        case HOST_HINT_GROUP: hints.groups[asId(a[0])] = hint.ids; break;
+        // Known, and nothing to keep: the page lays controls out by their
+        // groups and their order.
+        case HOST_HINT_PREVIEW_LAYOUT:
+        case HOST_HINT_VALUE_LAYOUT: break;
+        case HOST_HINT_MINIMUM: hints.guides[asId(a[0])].minimum = static_cast<long>(a[1]); break;
+        case HOST_HINT_MAXIMUM: hints.guides[asId(a[0])].maximum = static_cast<long>(a[1]); break;
+        case HOST_HINT_STEP: hints.guides[asId(a[0])].step = static_cast<long>(a[1]); break;
         default: hints.unknownTags.push_back(hint.tag);
     }
 }

@@ -17,34 +17,6 @@
 
 namespace qzhost {
 
-// The hint tags the host understands. A tag's low seven bits count the
-// arguments that follow it; bit 0x80 adds an id list ended by 0 after them.
-enum HintTag : intptr_t {
-    kHintTitle = 0x3D000B03,
-    kHintChangeNotify = 0x3D000F01,
-    kHintDestroyNotify = 0x3D001302,
-    kHintButton = 0x3D015F02,
-    kHintPreviewDraw = 0x3D016502,
-    kHintPreviewDrag = 0x3D016603,
-    kHintGroup = 0x3D01FE81,
-    kHintPreviewLayout = 0x3D021280,
-    kHintValueLayout = 0x3D021380,
-    kHintMinimum = 0x3D014002,
-    kHintMaximum = 0x3D014102,
-    kHintStep = 0x3D014202,
-};
-
-// The control types the host shows: a preview the module draws, and a value
-// that may be animated.
-inline constexpr const char *kPreviewControlType = "dThumbnail";
-inline constexpr const char *kValueControlType = "float-env";
-
-// A set callback's answer when it has taken a changed value.
-inline constexpr int kPanelValueChanged = 2;
-// The change notification's event for a panel that has become the user's
-// focus; a module with a shelf client selects it then.
-inline constexpr int kPanelEventSelect = 4;
-
 struct DragCallback {
     PreviewZoomFunc function = nullptr;
     int mode = 0;
@@ -65,8 +37,6 @@ struct PanelHints {
     std::map<unsigned long, PreviewDrawFunc> previewDraw;
     std::map<unsigned long, DragCallback> previewDrag;
     std::map<unsigned long, std::vector<unsigned long>> groups;
-    std::vector<unsigned long> previewLayout;
-    std::vector<unsigned long> valueLayout;
     std::map<unsigned long, ValueGuide> guides;
     // Tags read that the host does not know; they were skipped by their counts.
     std::vector<intptr_t> unknownTags;

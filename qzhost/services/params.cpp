@@ -9,8 +9,6 @@
 namespace qzhost {
 namespace {
 
-constexpr int kDoubleParam = 16;
-
 [[noreturn]] void fail(const std::string &channel, const std::string &problem) {
     throw BlockError("channel '" + channel + "': " + problem);
 }
@@ -88,7 +86,7 @@ struct ParamCalls {
     static ParamStore &store() { return Host::current().params(); }
 
     static ParamHandle create(int type, int) {
-        if (type != kDoubleParam) return nullptr;
+        if (type != HOST_PARAM_TYPE_DOUBLE) return nullptr;
         auto param = std::make_unique<AnimatedParam>();
         AnimatedParam *handle = param.get();
         store().params_.emplace(handle, std::move(param));

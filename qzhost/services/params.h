@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/abi.h"
+#include "qzhost/base/error.h"
 #include "qzhost/base/json.h"
 #include "qzhost/loader/block_states.h"
 #include "qzhost/services/animation.h"
@@ -31,8 +32,9 @@ Json toBlock(const AnimatedParam &param);
 // Throws BlockError naming the channel and the problem.
 Animation fromBlock(const Json &block, const std::string &channel);
 
-struct BlockError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+// A parameter block that is not a parameter's saved form: bad input.
+struct BlockError : HostError {
+    explicit BlockError(const std::string &message) : HostError(message) {}
 };
 
 class ParamStore {

@@ -5,6 +5,7 @@
 #include "qzhost/base/error.h"
 #include "qzhost/image/frame.h"
 #include "qzhost/image/png.h"
+#include "qzhost/loader/filter.h"
 #include "qzhost/services/host.h"
 
 namespace qzhost {
@@ -23,11 +24,13 @@ std::vector<unsigned char> thumbnailPng(const HostImage &image) {
 struct ShelfCalls {
     static Shelf &shelf() { return *Host::current().shelf(); }
 
-    static void *subscribe(const char *cls, const char *name, void *data, int, ShelfQueryFunc query,
-                           ShelfLoadFunc load, ShelfSaveFunc save) {
+    // The host never asks a client's query callback anything: no answer of
+    // it changes what the shelf does.
+    static void *subscribe(const char *cls, const char *name, void *data, int, ShelfQueryFunc, ShelfLoadFunc load,
+                           ShelfSaveFunc save) {
         Shelf &s = shelf();
-        s.clients_.push_back(std::make_unique<ShelfClient>(
-            ShelfClient{cls ? cls : "", name ? name : "", data, query, load, save}));
+        s.clients_.push_back(
+            std::make_unique<ShelfClient>(ShelfClient{cls ? cls : "", name ? name : "", data, load, save}));
         s.changed();
         return s.clients_.back().get();
     }
@@ -66,14 +69,14 @@ struct ShelfCalls {
         if (!client || !client->save || !thumbnail) return;
         SaveState state;
         if (const char *error = client->save(client->data, &state)) {
-            s.lastAddFailure_ = std::string("the preset was not added: ") + error;
+            s.lastAddFailure_ = HostError(std::string("the preset was not added: ") + error, kExitFailed);
             return;
         }
         try {
             s.store_.add(Preset{0, client->className, client->name, "", "", std::move(state.blocks), thumbnailPng(*thumbnail)});
             s.lastAddFailure_.reset();
         } catch (const HostError &e) {
-            s.lastAddFailure_ = e.what();
+            s.lastAddFailure_ = e;
         }
         s.changed();
     }
@@ -120,13 +123,12 @@ Preset Shelf::presetFor(const ShelfClient &client, int64_t id) const {
     return std::move(*preset);
 }
 
-std::optional<std::string> Shelf::apply(int64_t id, ShelfClient &client) {
+void Shelf::apply(int64_t id, ShelfClient &client) {
     const Preset preset = presetFor(client, id);
     LoadState state{&preset.settings, 0, {}};
     client.load(client.data, &state);
     changed();
-    if (state.error.empty()) return std::nullopt;
-    return state.error;
+    if (!state.error.empty()) throw StateError(state.error, state.next);
 }
 
 }  // namespace qzhost

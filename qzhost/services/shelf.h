@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/abi.h"
+#include "qzhost/base/error.h"
 #include "qzhost/presets/preset_store.h"
 
 namespace qzhost {
@@ -19,7 +20,6 @@ struct ShelfClient {
     std::string className;
     std::string name;
     void *data;
-    ShelfQueryFunc query;
     ShelfLoadFunc load;
     ShelfSaveFunc save;
     bool open = false;
@@ -47,14 +47,15 @@ public:
     Preset presetFor(const ShelfClient &client, int64_t id) const;
     // Loads a preset into the client, found as presetFor finds it. The load
     // callback reports nothing, so a parameter block the client refused is
-    // answered here: its text, or nothing when everything loaded.
-    std::optional<std::string> apply(int64_t id, ShelfClient &client);
+    // reported here, as a StateError with the module's text, after the
+    // client has been told of the load.
+    void apply(int64_t id, ShelfClient &client);
 
     // Counts every change a display of the shelf should show.
     uint64_t changes() const { return changes_; }
-    // The last failure to store a preset, which the add call cannot report;
-    // nothing once an add has succeeded.
-    const std::optional<std::string> &lastAddFailure() const { return lastAddFailure_; }
+    // The error the last add of a preset would have thrown, kept because
+    // the add call cannot report it; nothing once an add has succeeded.
+    const std::optional<HostError> &lastAddFailure() const { return lastAddFailure_; }
 
 private:
     friend struct ShelfCalls;
@@ -65,7 +66,7 @@ private:
     std::vector<std::unique_ptr<ShelfClient>> clients_;
     ShelfClient *selected_ = nullptr;
     std::atomic<uint64_t> changes_{0};
-    std::optional<std::string> lastAddFailure_;
+    std::optional<HostError> lastAddFailure_;
 };
 
 }  // namespace qzhost

@@ -209,7 +209,7 @@ function build(panel) {
   document.getElementById('scene').textContent = `Saves to ${panel.scene}`;
   let buttons = null;
   for (const control of panel.controls) {
-    if (control.type === 'vButton') {
+    if (control.type === panel.controlTypes.button) {
       if (!buttons) {
         buttons = document.createElement('div');
         buttons.className = 'buttons';
@@ -219,8 +219,8 @@ function build(panel) {
       continue;
     }
     buttons = null;
-    if (control.type === 'dThumbnail' && !preview) form.append(previewControl(control));
-    else if (control.type === 'float-env') form.append(valueControl(control));
+    if (control.type === panel.controlTypes.preview && !preview) form.append(previewControl(control));
+    else if (control.type === panel.controlTypes.value) form.append(valueControl(control));
   }
 }
 

@@ -56,7 +56,14 @@ Json PanelSession::describe() {
     std::lock_guard lock(mutex_);
     Json controls = Json::array();
     for (const Control *control : layout()) controls.push_back(controlJson(*control));
-    return Json{{"title", open_.panel().hints.title}, {"controls", std::move(controls)}, {"scene", saveTo_.string()}};
+    // The page tells controls apart by these names, so that they are spelled
+    // only where the module and the host agree on them.
+    const Json types{
+        {"preview", HOST_CONTROL_THUMBNAIL}, {"value", HOST_CONTROL_FLOAT_ENV}, {"button", HOST_CONTROL_BUTTON}};
+    return Json{{"title", open_.panel().hints.title},
+                {"controls", std::move(controls)},
+                {"controlTypes", types},
+                {"scene", saveTo_.string()}};
 }
 
 Raster PanelSession::drawPreview() {
@@ -100,7 +107,7 @@ Json PanelSession::pressButton(unsigned long id) {
 
 Json PanelSession::select() {
     std::lock_guard lock(mutex_);
-    open_.notify(kPanelEventSelect);
+    open_.notify(HOST_PANEL_EVENT_SELECT);
     return Json::object();
 }
 

@@ -43,7 +43,8 @@ Json ShelfSession::describe() {
     const ShelfClient *client = findClient();
     if (!client) return Json{{"available", false}, {"open", false}, {"presets", Json::array()}};
     Json presets = Json::array();
-    std::string error = shelf().lastAddFailure().value_or("");
+    const auto &addFailure = shelf().lastAddFailure();
+    std::string error = addFailure ? addFailure->what() : "";
     // A database another program has locked is a state to show in the
     // drawer, not a reason to hide it.
     try {
@@ -68,12 +69,18 @@ std::vector<unsigned char> ShelfSession::thumbnail(int64_t id) {
 Json ShelfSession::apply(int64_t id) {
     std::lock_guard lock(panel_.moduleCalls());
     ShelfClient &owner = client();
-    std::optional<std::string> refused;
+    // The module refreshes the panel even when it refuses part of a preset,
+    // so the page redraws either way and is told of the refusal beside.
+    std::optional<StateError> refused;
     Json answer = panel_.redrawAfter([&] {
-        refused = shelf().apply(id, owner);
+        try {
+            shelf().apply(id, owner);
+        } catch (const StateError &e) {
+            refused = e;
+        }
         return false;
     });
-    if (refused) answer["error"] = "the module refused the preset: " + *refused;
+    if (refused) answer["error"] = std::string("the module refused the preset: ") + refused->what();
     return answer;
 }
 

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // follows; every word that could be one points at real text here.
     static const char title[] = "Fuzzed";
     for (size_t i = 0; i + 2 < words.size(); ++i) {
-        if (words[i] == qzhost::kHintTitle) words[i + 2] = reinterpret_cast<intptr_t>(title);
+        if (words[i] == HOST_HINT_TITLE) words[i + 2] = reinterpret_cast<intptr_t>(title);
     }
     qzhost::PanelHints hints;
     qzhost::readHints(words.data(), hints);
