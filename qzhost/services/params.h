@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "host/abi.h"
@@ -30,10 +32,17 @@ struct AnimatedParam {
 Json toBlock(const AnimatedParam &param);
 // Throws BlockError naming the channel and the problem.
 Animation fromBlock(const Json &block, const std::string &channel);
+// The same for the channel the block names, for a block on its own.
+void checkBlock(const Json &block);
 
 struct BlockError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// Sets the value at that time as Animation::setValueAt does, unless that
+// would break the rule of invalidAnimation: then nothing changes and the
+// answer says why, naming the channel and the value.
+std::optional<std::string> editValue(AnimatedParam &param, double time, double value);
 
 class ParamStore {
 public:
@@ -44,9 +53,14 @@ public:
     AnimatedParam &get(ParamHandle handle) { return *static_cast<AnimatedParam *>(handle); }
     size_t liveCount() const { return params_.size(); }
 
+    // The first value that set value refused since the last call, with the
+    // reason; set value itself can answer the module only that it failed.
+    std::optional<std::string> takeRefusal() { return std::exchange(refusal_, std::nullopt); }
+
 private:
     friend struct ParamCalls;
     std::unordered_map<AnimatedParam *, std::unique_ptr<AnimatedParam>> params_;
+    std::optional<std::string> refusal_;
 };
 
 }  // namespace qzhost

@@ -122,8 +122,13 @@ Preset Shelf::presetFor(const ShelfClient &client, int64_t id) const {
 
 std::optional<std::string> Shelf::apply(int64_t id, ShelfClient &client) {
     const Preset preset = presetFor(client, id);
-    LoadState state{&preset.settings, 0, {}};
+    // Checked whole before any of it is taken, as HostedFilter::load does.
+    LoadState state{&preset.settings, 0, {}, true};
     client.load(client.data, &state);
+    if (state.error.empty()) {
+        state = LoadState{&preset.settings, 0, {}};
+        client.load(client.data, &state);
+    }
     changed();
     if (state.error.empty()) return std::nullopt;
     return state.error;

@@ -45,9 +45,11 @@ public:
     // One of the presets the client can take; throws BadRequest when there
     // is no such preset or it belongs to another kind of plug-in.
     Preset presetFor(const ShelfClient &client, int64_t id) const;
-    // Loads a preset into the client, found as presetFor finds it. The load
-    // callback reports nothing, so a parameter block the client refused is
-    // answered here: its text, or nothing when everything loaded.
+    // Loads a preset into the client, whole or not at all, found as
+    // presetFor finds it. The load callback reports nothing, so a parameter
+    // block the client refused is answered here: its text, or nothing when
+    // everything loaded. The callback runs twice for a preset it takes: a
+    // checking pass first (see LoadState::checkOnly).
     std::optional<std::string> apply(int64_t id, ShelfClient &client);
 
     // Counts every change a display of the shelf should show.
