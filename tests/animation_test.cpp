@@ -82,3 +82,41 @@ TEST(ParameterBlocks, MalformedBlocksNameChannelAndProblem) {
         }
     }
 }
+
+TEST(Animation, ExponentialCurveSpansAnyTwoPositiveKeys) {
+    for (const auto &[from, to] : {std::pair{1e-300, 1e300}, std::pair{1e300, 1e-300}, std::pair{5e-324, 1.7e308},
+                                   std::pair{15.0, 15.0 * (1 + 1e-15)}}) {
+        const Animation zoom({{0.0, from, Curve::Exponential}, {1.0, to, Curve::Exponential}, {2.0, from}});
+        EXPECT_EQ(zoom.valueAt(0.0), from);
+        EXPECT_EQ(zoom.valueAt(1.0), to) << "a key's own time gives its value";
+        double previous = from;
+        for (int step = 1; step < 1000; ++step) {
+            const double value = zoom.valueAt(step / 1000.0);
+            EXPECT_TRUE(value >= std::min(from, to) && value <= std::max(from, to)) << from << " to " << to;
+            EXPECT_TRUE(to > from ? value >= previous : value <= previous) << "monotone at " << step;
+            previous = value;
+        }
+    }
+    const Animation wide({{0.0, 1e-300, Curve::Exponential}, {2.0, 1e300}});
+    EXPECT_NEAR(wide.valueAt(1.0), 1.0, 1e-12) << "the geometric midpoint";
+    EXPECT_NEAR(wide.valueAt(1.5) / 1e150, 1.0, 1e-12);
+}
+
+TEST(ParameterEdits, AnEditThatWouldBreakTheRuleChangesNothingAndSaysWhy) {
+    AnimatedParam zoom{"Zoom", nullptr, twoKeys(Curve::Exponential, 15, 60)};
+    const Animation before = zoom.animation;
+    EXPECT_EQ(editValue(zoom, 0.0, 0.0),
+              "cannot set channel 'Zoom' to 0 at 0 s: keys[0] starts an exponential curve, which needs positive "
+              "values at both ends");
+    EXPECT_NE(editValue(zoom, 1.0, -3.0), std::nullopt) << "a new key inside the exponential segment";
+    EXPECT_EQ(zoom.animation, before);
+    EXPECT_EQ(editValue(zoom, 2.0, 30.0), std::nullopt);
+    EXPECT_EQ(zoom.animation.valueAt(2.0), 30.0);
+
+    AnimatedParam centre{"Center.X", nullptr, Animation(0.5)};
+    for (const double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        EXPECT_NE(editValue(centre, 0.0, bad), std::nullopt) << bad;
+    }
+    EXPECT_EQ(centre.animation, Animation(0.5));
+    EXPECT_EQ(editValue(centre, 0.0, 0.0), std::nullopt) << "zero is a value like any other";
+}

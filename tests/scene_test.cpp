@@ -2,6 +2,7 @@
 // places, and writes that never leave half a file.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -108,4 +109,48 @@ TEST(SceneFiles, FailedWriteLeavesTheOldFileWhole) {
     std::string content((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(content, "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2) << "no temporary file is left behind";
+}
+
+TEST(SceneFiles, ASaveThatWouldNotLoadIsRefusedAndKeepsTheOldFile) {
+    const fs::path file = freshFolder("vorlux-scene-unloadable") / "scene.json";
+    writeFileAtomically(file, "old");
+    SceneDocument scene = parseScene(kScene, "s.json");
+    scene.filters[0].state->at(1)["value"] = std::nan("");  // written as null
+    try {
+        writeSceneFile(file, scene);
+        ADD_FAILURE() << "written";
+    } catch (const HostError &e) {
+        EXPECT_EQ(std::string(e.what()), "scene '" + file.string() + "' not saved, as it would not load: " +
+                                             file.string() + ":19:9: channel 'Center.Y': value must be a number, not null");
+    }
+    std::ifstream in(file);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "old");
+}
+
+TEST(SceneFiles, WritingThroughLinksWritesTheLinkedFileAndKeepsItsMode) {
+    const fs::path folder = freshFolder("vorlux-scene-links");
+    writeFileAtomically(folder / "real.json", "old");
+    fs::permissions(folder / "real.json", fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink("real.json", folder / "link.json");
+    fs::create_symlink(folder / "link.json", folder / "link-to-link.json");
+    fs::create_symlink("new.json", folder / "dangling.json");
+    fs::create_symlink("loop-b", folder / "loop-a");
+    fs::create_symlink("loop-a", folder / "loop-b");
+
+    writeFileAtomically(folder / "link-to-link.json", "new");
+    writeFileAtomically(folder / "dangling.json", "made");
+    EXPECT_THROW(writeFileAtomically(folder / "loop-a", "lost"), HostError);
+
+    const auto content = [&](const char *name) {
+        std::ifstream in(folder / name);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    EXPECT_TRUE(fs::is_symlink(folder / "link.json") && fs::is_symlink(folder / "link-to-link.json"));
+    EXPECT_EQ(content("real.json"), "new");
+    EXPECT_EQ(fs::status(folder / "real.json").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(fs::is_symlink(folder / "dangling.json"));
+    EXPECT_EQ(content("new.json"), "made");
+    EXPECT_EQ(fs::status(folder / "new.json").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_TRUE(fs::is_symlink(folder / "loop-a") && fs::is_symlink(folder / "loop-b"));
 }

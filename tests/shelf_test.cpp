@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "qzhost/base/error.h"
+#include "qzhost/base/files.h"
 #include "qzhost/image/png.h"
 #include "qzhost/services/host.h"
 #include "qzhost/presets/preset_file.h"
@@ -91,6 +93,40 @@ TEST(PresetStore, UnusableDatabasesAreReportedNotUsed) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     EXPECT_EQ(store.add(samplePreset()), 1);
+}
+
+TEST(PresetStore, ADatabaseHeldByAnotherWriterIsReportedAsLockedAndNothingClaimsSuccess) {
+    const auto holdWrites = [](const fs::path &file) {
+        sqlite3 *other;
+        sqlite3_open(file.c_str(), &other);
+        sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        return std::unique_ptr<sqlite3, int (*)(sqlite3 *)>(other, sqlite3_close);
+    };
+    // Held while another program is still creating it: qzhost cannot set it up.
+    const fs::path creating = freshShelf("creating.sqlite");
+    {
+        const auto held = holdWrites(creating);
+        EXPECT_EQ(errorOf([&] { PresetStore store(creating); }),
+                  "shelf database '" + creating.string() + "': cannot be set up: it is locked by another program");
+    }
+
+    const fs::path shelf = freshShelf("held.sqlite");
+    { PresetStore create(shelf); }
+    const fs::path presetFile = shelf.parent_path() / "held-preset.png";
+    writeFileAtomically(presetFile, presetFileOf(samplePreset("Spiral")));
+    const fs::path out = shelf.parent_path() / "held-import.out", err = shelf.parent_path() / "held-import.err";
+    const auto held = holdWrites(shelf);
+    const std::string import = std::string(QZHOST_FILE) + " presets import --shelf '" + shelf.string() + "' '" +
+                               presetFile.string() + "' >'" + out.string() + "' 2>'" + err.string() + "'";
+    const int status = std::system(import.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    const auto content = [](const fs::path &file) {
+        std::ifstream in(file);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    };
+    EXPECT_EQ(content(out), "") << "no line claims the import";
+    EXPECT_NE(content(err).find("cannot add a preset: it is locked by another program"), std::string::npos)
+        << content(err);
 }
 
 TEST(PresetStore, KillingAWriterLosesNothingStoredBeforeIt) {
@@ -195,7 +231,7 @@ TEST(ShelfService, AddStoresWhatTheSaveCallbackWritesAndApplyLoadsIt) {
               (std::vector<unsigned char>{255, 0, 0}));
 
     host.shelf()->apply(presets[0].id, *host.shelf()->clients().front());
-    EXPECT_EQ(loads, 1);
+    EXPECT_EQ(loads, 2) << "once to check the preset, once to load it";
     shelf->unsubscribe(client);
     EXPECT_TRUE(host.shelf()->clients().empty());
     EXPECT_EQ(shelf->isOpen(client), 0) << "a released client is unknown";

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "qzhost/services/host.h"
@@ -93,6 +94,39 @@ TEST_F(Session, RequestsForWhatThePanelLacksAreRefusedWithoutAModuleCall) {
     EXPECT_THROW(session_.previewGesture(0, 0, {0, 0, 10, 48}), BadRequest);
     EXPECT_EQ(valueOf(kZoom), 15.0);
     EXPECT_EQ(valueOf(kCenterX), -0.222);
+}
+
+TEST_F(Session, EditsThatWouldLeaveAnUnloadableSceneAreRefusedAndChangeNothing) {
+    const auto reason = [](const std::function<void()> &edit) {
+        try {
+            edit();
+        } catch (const BadRequest &e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    HostedFilter &filter = scene_.filter(0);
+    filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
+                 {{"channel", "Center.Y"}, {"value", 0.8}},
+                 {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", 15}, {"curve", "exponential"}},
+                                                 {{"time", 1}, {"value", 60}}}}}});
+    const std::vector<Json> keyed = filter.save();
+    const std::string zoomZero = reason([&] { session_.setValue(kZoom, 0.0); });
+    EXPECT_NE(zoomZero.find("exponential curve"), std::string::npos) << zoomZero;
+    EXPECT_EQ(filter.save(), keyed);
+
+    // At zoom 0 the preview's steps are infinite, and so is a clicked centre.
+    filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
+                 {{"channel", "Center.Y"}, {"value", 0.8}},
+                 {{"channel", "Zoom"}, {"value", 0.0}}});
+    session_.drawPreview();
+    const std::vector<Json> flat = filter.save();
+    const std::string click = reason([&] { session_.previewGesture(10, 10, {10, 10, 10, 10}); });
+    EXPECT_NE(click.find("must be a finite number"), std::string::npos) << click;
+    EXPECT_EQ(filter.save(), flat);
+    EXPECT_EQ(filter.describe(), "Vorlux  (-0.222, 0.8)  0") << "the module's own view is put back too";
+    session_.save();
+    EXPECT_EQ(readSceneFile(saved_).filters.at(0).state, flat);
 }
 
 TEST_F(Session, ABoxZoomsInAndAButtonWithoutAShelfChangesNothing) {

@@ -15,9 +15,30 @@ HostError writeError(const std::filesystem::path &file, const std::string &why) 
     return HostError("cannot write '" + file.string() + "': " + why, kExitFailed);
 }
 
+// Where a write to the path lands: renaming onto a symbolic link would
+// replace the link, so it goes to the file the link names (which may not
+// exist yet), through any chain of links.
+std::filesystem::path followLinks(std::filesystem::path file) {
+    constexpr int kMostLinks = 40;  // as the kernel allows, before ELOOP
+    std::error_code error;
+    for (int links = 0; std::filesystem::is_symlink(std::filesystem::symlink_status(file, error)); ++links) {
+        if (links == kMostLinks) throw writeError(file, std::strerror(ELOOP));
+        const std::filesystem::path named = std::filesystem::read_symlink(file, error);
+        if (error) throw writeError(file, error.message());
+        file = file.parent_path() / named;  // an absolute name replaces the folder
+    }
+    return file;
+}
+
+// A file that is replaced keeps its mode; a new one gets the usual mode.
+mode_t finishedMode(const std::filesystem::path &file) {
+    struct stat existing {};
+    return stat(file.c_str(), &existing) == 0 ? existing.st_mode & 07777 : 0644;
+}
+
 }  // namespace
 
-PendingFile::PendingFile(std::filesystem::path target) : target_(std::move(target)) {
+PendingFile::PendingFile(std::filesystem::path target) : target_(followLinks(std::move(target))) {
     // The leading dot keeps readers that list the folder from taking it for
     // a finished file.
     std::string hidden = target_.filename().string();
@@ -44,9 +65,9 @@ PendingFile::~PendingFile() {
 }
 
 void PendingFile::commit() {
-    // mkstemp makes the file private to its owner; finished files get the
-    // usual mode.
-    const bool written = std::fflush(stream_) == 0 && fchmod(fileno(stream_), 0644) == 0 && fsync(fileno(stream_)) == 0;
+    // mkstemp makes the file private to its owner.
+    const bool written = std::fflush(stream_) == 0 && fchmod(fileno(stream_), finishedMode(target_)) == 0 &&
+                         fsync(fileno(stream_)) == 0;
     const int error = errno;
     const bool closed = std::fclose(stream_) == 0;
     stream_ = nullptr;

@@ -1,5 +1,7 @@
 // Files that appear whole or not at all: written under a temporary name in
-// their final folder, flushed to disk, then renamed into place.
+// their final folder, flushed to disk, then renamed into place. A path that
+// is a symbolic link writes the file it links to; a file replaced keeps its
+// mode.
 #pragma once
 
 #include <cstdio>
@@ -12,7 +14,8 @@ namespace qzhost {
 
 class PendingFile {
 public:
-    // Throws HostError when the folder cannot take the file.
+    // Throws HostError when the folder cannot take the file. The target is
+    // the file at the end of any symbolic links.
     explicit PendingFile(std::filesystem::path target);
     // Removes the temporary file unless it was committed.
     ~PendingFile();

@@ -67,7 +67,10 @@ void addPresetsCommand(CLI::App &app) {
         Preset preset = presetFromFile(readBytes(options->file), options->file);
         PresetStore store(options->shelf);
         const std::string name = preset.name;
-        std::cout << "imported '" << name << "' as preset " << store.add(std::move(preset)) << "\n";
+        // Added before anything is printed: a failure must not follow a line
+        // that claims success.
+        const int64_t id = store.add(std::move(preset));
+        std::cout << "imported '" << name << "' as preset " << id << "\n";
     });
 
     CLI::App *renameCommand = presets->add_subcommand("rename", "Give a preset a new name.");

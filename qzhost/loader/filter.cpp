@@ -51,8 +51,10 @@ std::vector<Json> HostedFilter::save() const {
 }
 
 void HostedFilter::load(const std::vector<Json> &blocks) {
-    LoadState state{&blocks, 0, {}};
-    if (const char *error = server_.instanceOps().load(instance_, &state)) throw StateError(error, state.next);
+    for (const bool checkOnly : {true, false}) {
+        LoadState state{&blocks, 0, {}, checkOnly};
+        if (const char *error = server_.instanceOps().load(instance_, &state)) throw StateError(error, state.next);
+    }
 }
 
 void HostedFilter::copyFrom(const HostedFilter &source) {

@@ -63,7 +63,8 @@ public:
     std::string describe() const;
     // The instance's saved form, as the blocks its save wrote.
     std::vector<Json> save() const;
-    // Throws StateError when the module refuses a block.
+    // Whole or not at all: throws StateError, with nothing loaded, when the
+    // module refuses a block.
     void load(const std::vector<Json> &blocks);
     void copyFrom(const HostedFilter &source);
 

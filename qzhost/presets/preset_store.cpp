@@ -111,6 +111,14 @@ std::string PresetStore::problem(const std::string &doing) const {
 
 void PresetStore::fail(const std::string &doing) const { throw HostError(problem(doing)); }
 
+void PresetStore::abandon(const std::string &doing) {
+    // The problem is taken first: the rollback sets an error of its own,
+    // "no transaction is active" when the transaction never began.
+    const std::string message = problem(doing);
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw HostError(message);
+}
+
 void PresetStore::createOrCheckSchema() {
     // The first read also finds a file that is not a database at all.
     Statement version(db_, "PRAGMA user_version");
@@ -129,10 +137,7 @@ void PresetStore::createOrCheckSchema() {
         "  settings TEXT NOT NULL, thumbnail BLOB NOT NULL);"
         "PRAGMA user_version = 1;"
         "COMMIT;";
-    if (sqlite3_exec(db_, schema, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        fail("be set up");
-    }
+    if (sqlite3_exec(db_, schema, nullptr, nullptr, nullptr) != SQLITE_OK) abandon("be set up");
 }
 
 int64_t PresetStore::add(Preset preset) {
@@ -154,9 +159,7 @@ int64_t PresetStore::add(Preset preset) {
         named = name.bind(1, id).step() == SQLITE_DONE;
     }
     if (!inserted || !named || sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        const std::string message = problem("add a preset");
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw HostError(message);
+        abandon("add a preset");
     }
     return id;
 }

@@ -50,6 +50,8 @@ private:
     void createOrCheckSchema();
     std::string problem(const std::string &doing) const;
     [[noreturn]] void fail(const std::string &doing) const;
+    // Rolls back the open transaction, if any, and fails as fail does.
+    [[noreturn]] void abandon(const std::string &doing);
 
     std::filesystem::path file_;
     sqlite3 *db_ = nullptr;

@@ -8,6 +8,7 @@
 
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
+#include "qzhost/services/params.h"
 
 namespace qzhost {
 namespace {
@@ -153,7 +154,23 @@ Json sceneToJson(const SceneDocument &scene) {
 }
 
 void writeSceneFile(const std::filesystem::path &file, const SceneDocument &scene) {
-    writeFileAtomically(file, sceneToJson(scene).dump(2) + "\n");
+    const std::string text = sceneToJson(scene).dump(2) + "\n";
+    // The text is read back as a later load would read it, so that a save
+    // never puts a file that no command opens in place of the user's.
+    try {
+        for (const FilterEntry &entry : parseScene(text, file.string()).filters) {
+            for (size_t b = 0; entry.state && b < entry.state->size(); ++b) {
+                try {
+                    checkBlock((*entry.state)[b]);
+                } catch (const BlockError &e) {
+                    throw HostError(entry.blockWhere[b] + ": " + e.what());
+                }
+            }
+        }
+    } catch (const HostError &e) {
+        throw HostError("scene '" + file.string() + "' not saved, as it would not load: " + e.what(), kExitFailed);
+    }
+    writeFileAtomically(file, text);
 }
 
 }  // namespace qzhost

@@ -50,7 +50,8 @@ SceneDocument readSceneFile(const std::filesystem::path &file);
 
 Json sceneToJson(const SceneDocument &scene);
 
-// A failure leaves the old file, or none, but never half a file.
+// A failure leaves the old file, or none, but never half a file; nor is a
+// document written that parseScene or a parameter block would refuse.
 void writeSceneFile(const std::filesystem::path &file, const SceneDocument &scene);
 
 }  // namespace qzhost

@@ -15,6 +15,19 @@ constexpr std::array<std::pair<Curve, std::string_view>, 4> kCurveNames{{
     {Curve::Exponential, "exponential"},
 }};
 
+// From a to b in equal ratios. Keys far apart (1e-300 and 1e300) overflow
+// or underflow the ratio b / a; in logarithms the same curve has no such
+// limit, at a few units in the last place less precision, so only those
+// pairs take it. The clamp keeps rounding from stepping outside the keys,
+// and a key's own time gives its value exactly.
+double geometric(double a, double b, double s) {
+    if (s == 0.0) return a;
+    const double ratio = b / a;
+    const double value = std::isnormal(ratio) ? a * std::pow(ratio, s)
+                                              : std::exp(std::log(a) + s * (std::log(b) - std::log(a)));
+    return std::clamp(value, std::min(a, b), std::max(a, b));
+}
+
 double blend(const Key &from, const Key &to, double time) {
     const double s = (time - from.time) / (to.time - from.time);
     switch (from.curve) {
@@ -22,12 +35,8 @@ double blend(const Key &from, const Key &to, double time) {
         case Curve::Linear: break;
         // Ease in and out: flat at both keys, never beyond them.
         case Curve::Smooth: return from.value + (to.value - from.value) * (s * s * (3.0 - 2.0 * s));
-        // Geometric, so that a zoom moves at a constant speed. Keys set later
-        // through the parameter service may break the positive ends; such a
-        // segment falls back to linear.
-        case Curve::Exponential:
-            if (from.value > 0.0 && to.value > 0.0) return from.value * std::pow(to.value / from.value, s);
-            break;
+        // Geometric, so that a zoom moves at a constant speed.
+        case Curve::Exponential: return geometric(from.value, to.value, s);
     }
     return from.value + (to.value - from.value) * s;
 }
@@ -72,7 +81,12 @@ void Animation::setValueAt(double time, double value) {
     keys_.insert(at, Key{time, value, curve});
 }
 
-std::optional<std::string> invalidKeys(const std::vector<Key> &keys) {
+std::optional<std::string> invalidAnimation(const Animation &animation) {
+    if (!animation.animated()) {
+        if (std::isfinite(animation.constant())) return std::nullopt;
+        return "value must be a finite number";
+    }
+    const std::vector<Key> &keys = animation.keys();
     for (size_t i = 0; i < keys.size(); ++i) {
         const Key &key = keys[i];
         if (!std::isfinite(key.time) || !std::isfinite(key.value)) {

@@ -25,7 +25,7 @@ class Animation {
 public:
     Animation() = default;
     explicit Animation(double constant) : constant_(constant) {}
-    // Keys in strictly increasing time; see validKeys.
+    // Keys in strictly increasing time; see invalidAnimation.
     explicit Animation(std::vector<Key> keys) : keys_(std::move(keys)) {}
 
     bool animated() const { return !keys_.empty(); }
@@ -48,8 +48,10 @@ private:
     std::vector<Key> keys_;
 };
 
-// Why a list of keys cannot be an animation, or nothing when it can: times
-// must increase strictly, and an exponential segment needs positive ends.
-std::optional<std::string> invalidKeys(const std::vector<Key> &keys);
+// Why an animation cannot be stored, or nothing when it can. This is the one
+// rule for every way a value gets in (a loaded block, set value, a panel
+// edit): every time and value finite, times strictly increasing, and an
+// exponential segment with positive ends.
+std::optional<std::string> invalidAnimation(const Animation &animation);
 
 }  // namespace qzhost

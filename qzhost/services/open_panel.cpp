@@ -71,7 +71,9 @@ double OpenPanel::value(unsigned long id) const {
 }
 
 bool OpenPanel::setValue(unsigned long id, double value) {
-    host_.params().get(valueHandle(id)).animation.setValueAt(host_.editTime(), value);
+    if (auto refusal = editValue(host_.params().get(valueHandle(id)), host_.editTime(), value)) {
+        throw BadRequest(*refusal);
+    }
     double values[3] = {value, 0.0, 0.0};
     return panel_.set && panel_.set(panel_.instance, id, values) == HOST_PANEL_VALUE_CHANGED;
 }

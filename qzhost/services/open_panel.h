@@ -45,7 +45,8 @@ public:
     // it holds none.
     double value(unsigned long id) const;
     // Sets the value at the host's editing time and tells the module; returns
-    // whether the module took it as a change.
+    // whether the module took it as a change. Throws BadRequest, changing
+    // nothing, when the parameter cannot take it (see editValue).
     bool setValue(unsigned long id, double value);
 
     // Counts the module's refresh requests: whoever shows the panel redraws

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 #include "qzhost/services/channels.h"
 #include "qzhost/services/host.h"
@@ -76,8 +77,26 @@ Animation fromBlock(const Json &block, const std::string &channel) {
     if (!entries.is_array() || entries.empty()) fail(channel, "keys must be a non-empty array");
     std::vector<Key> keys;
     for (size_t i = 0; i < entries.size(); ++i) keys.push_back(keyFrom(entries[i], channel, i));
-    if (const auto problem = invalidKeys(keys)) fail(channel, *problem);
-    return Animation(std::move(keys));
+    Animation animation(std::move(keys));
+    if (const auto problem = invalidAnimation(animation)) fail(channel, *problem);
+    return animation;
+}
+
+void checkBlock(const Json &block) {
+    const Json *channel = block.is_object() && block.contains("channel") ? &block["channel"] : nullptr;
+    fromBlock(block, channel && channel->is_string() ? channel->get<std::string>() : std::string());
+}
+
+std::optional<std::string> editValue(AnimatedParam &param, double time, double value) {
+    Animation edited = param.animation;
+    edited.setValueAt(time, value);
+    if (const auto problem = invalidAnimation(edited)) {
+        std::ostringstream refusal;
+        refusal << "cannot set channel '" << param.channel << "' to " << value << " at " << time << " s: " << *problem;
+        return refusal.str();
+    }
+    param.animation = std::move(edited);
+    return std::nullopt;
 }
 
 // The table's functions: the lookup gives no context, so they reach the
@@ -118,7 +137,8 @@ struct ParamCalls {
         AnimatedParam &param = store().get(handle);
         try {
             if (state.next >= state.blocks->size()) fail(param.channel, "no parameter block left to load");
-            param.animation = fromBlock((*state.blocks)[state.next], param.channel);
+            Animation loaded = fromBlock((*state.blocks)[state.next], param.channel);
+            if (!state.checkOnly) param.animation = std::move(loaded);
             ++state.next;
             return nullptr;
         } catch (const BlockError &e) {
@@ -138,9 +158,13 @@ struct ParamCalls {
         return out[0];
     }
 
+    // Answers 1 for a refused value, which the store keeps for whoever asked
+    // the module to set it.
     static int setValue(ParamHandle handle, double *values) {
-        store().get(handle).animation.setValueAt(Host::current().editTime(), values[0]);
-        return 0;
+        auto refusal = editValue(store().get(handle), Host::current().editTime(), values[0]);
+        if (!refusal) return 0;
+        if (!store().refusal_) store().refusal_ = std::move(refusal);
+        return 1;
     }
 };
 

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "host/abi.h"
@@ -31,11 +33,18 @@ struct AnimatedParam {
 Json toBlock(const AnimatedParam &param);
 // Throws BlockError naming the channel and the problem.
 Animation fromBlock(const Json &block, const std::string &channel);
+// The same for the channel the block names, for a block on its own.
+void checkBlock(const Json &block);
 
 // A parameter block that is not a parameter's saved form: bad input.
 struct BlockError : HostError {
     explicit BlockError(const std::string &message) : HostError(message) {}
 };
+
+// Sets the value at that time as Animation::setValueAt does, unless that
+// would break the rule of invalidAnimation: then nothing changes and the
+// answer says why, naming the channel and the value.
+std::optional<std::string> editValue(AnimatedParam &param, double time, double value);
 
 class ParamStore {
 public:
@@ -46,9 +55,14 @@ public:
     AnimatedParam &get(ParamHandle handle) { return *static_cast<AnimatedParam *>(handle); }
     size_t liveCount() const { return params_.size(); }
 
+    // The first value that set value refused since the last call, with the
+    // reason; set value itself can answer the module only that it failed.
+    std::optional<std::string> takeRefusal() { return std::exchange(refusal_, std::nullopt); }
+
 private:
     friend struct ParamCalls;
     std::unordered_map<AnimatedParam *, std::unique_ptr<AnimatedParam>> params_;
+    std::optional<std::string> refusal_;
 };
 
 }  // namespace qzhost

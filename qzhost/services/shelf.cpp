@@ -125,8 +125,13 @@ Preset Shelf::presetFor(const ShelfClient &client, int64_t id) const {
 
 void Shelf::apply(int64_t id, ShelfClient &client) {
     const Preset preset = presetFor(client, id);
-    LoadState state{&preset.settings, 0, {}};
+    // Checked whole before any of it is taken, as HostedFilter::load does.
+    LoadState state{&preset.settings, 0, {}, true};
     client.load(client.data, &state);
+    if (state.error.empty()) {
+        state = LoadState{&preset.settings, 0, {}};
+        client.load(client.data, &state);
+    }
     changed();
     if (!state.error.empty()) throw StateError(state.error, state.next);
 }

@@ -45,10 +45,12 @@ public:
     // One of the presets the client can take; throws BadRequest when there
     // is no such preset or it belongs to another kind of plug-in.
     Preset presetFor(const ShelfClient &client, int64_t id) const;
-    // Loads a preset into the client, found as presetFor finds it. The load
-    // callback reports nothing, so a parameter block the client refused is
-    // reported here, as a StateError with the module's text, after the
-    // client has been told of the load.
+    // Loads a preset into the client, whole or not at all, found as
+    // presetFor finds it. The load callback reports nothing, so a parameter
+    // block the client refused is reported here, as a StateError with the
+    // module's text, after the client has been told of the load. The callback
+    // runs twice for a preset it takes: a checking pass first (see
+    // LoadState::checkOnly).
     void apply(int64_t id, ShelfClient &client);
 
     // Counts every change a display of the shelf should show.

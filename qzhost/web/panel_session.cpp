@@ -1,6 +1,5 @@
 #include "qzhost/web/panel_session.h"
 
-#include <cmath>
 #include <set>
 
 #include "qzhost/services/host.h"
@@ -74,7 +73,6 @@ Raster PanelSession::drawPreview() {
 }
 
 Json PanelSession::setValue(unsigned long id, double value) {
-    if (!std::isfinite(value)) throw BadRequest("a value must be a finite number");
     std::lock_guard lock(mutex_);
     return redrawAfter([&] {
         const bool changed = open_.setValue(id, value);
@@ -92,7 +90,7 @@ Json PanelSession::previewGesture(int x, int y, const int (&box)[4]) {
     }
     std::lock_guard lock(mutex_);
     return redrawAfter([&] {
-        open_.gesture(x, y, box);
+        undoIfRefused([&] { open_.gesture(x, y, box); });
         return false;
     });
 }
@@ -100,9 +98,23 @@ Json PanelSession::previewGesture(int x, int y, const int (&box)[4]) {
 Json PanelSession::pressButton(unsigned long id) {
     std::lock_guard lock(mutex_);
     return redrawAfter([&] {
-        open_.press(id);
+        undoIfRefused([&] { open_.press(id); });
         return false;
     });
+}
+
+void PanelSession::undoIfRefused(const std::function<void()> &edit) {
+    HostedFilter &filter = scene_.filter(0);
+    const std::vector<Json> before = filter.save();
+    host().params().takeRefusal();
+    edit();
+    if (auto refusal = host().params().takeRefusal()) {
+        // The module keeps its own copy of the values it set, and some of
+        // them may have been taken: loading the state saved before puts
+        // both back as they were.
+        filter.load(before);
+        throw BadRequest(*refusal);
+    }
 }
 
 Json PanelSession::select() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -32,7 +33,9 @@ public:
     Raster drawPreview();
 
     // Each answers {"redraw": true} when the page should redraw the preview
-    // and re-read the values.
+    // and re-read the values. An edit that would leave a parameter with a
+    // value it cannot hold (see editValue) changes nothing and throws
+    // BadRequest with the reason.
     Json setValue(unsigned long id, double value);
     // A click (a box of one point) or a dragged box on the preview, in its pixels.
     Json previewGesture(int x, int y, const int (&box)[4]);
@@ -63,6 +66,8 @@ public:
     }
 
 private:
+    // Runs a module call that may set values through the parameter service.
+    void undoIfRefused(const std::function<void()> &edit);
     std::vector<const Control *> layout() const;
     Json controlJson(const Control &control) const;
 
