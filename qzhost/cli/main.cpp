@@ -1,3 +1,5 @@
+#include <malloc.h>
+
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -15,6 +17,12 @@ int main(int argc, char **argv) {
     // reported as a failed write rather than killing the host.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+    // Frames and their encoded copies are large and short-lived, and made on
+    // different threads. A fixed threshold keeps each block of a megabyte or
+    // more in a mapping of its own that goes back to the system when freed;
+    // glibc's moving threshold would put them in per-thread heaps that keep
+    // the space, so a long render's memory would creep up frame by frame.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     qzhost::addDescribeCommand(app);
     qzhost::addSceneCommand(app);
     qzhost::addRenderCommand(app);
