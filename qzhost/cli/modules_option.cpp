@@ -8,8 +8,8 @@ ModuleFolders addModulesOption(CLI::App &command) {
     auto folders = std::make_shared<std::vector<std::string>>();
     command
         .add_option("--modules", *folders,
-                    "A folder trusted to hold the modules a scene names, searched before QZHOST_MODULE_PATH,\n"
-                    + userModulesFolder().string() + " and " + modulesFolder().string() + "; may be repeated.")
+                    "A folder trusted to hold the modules scenes name; may be repeated. Searched before\n"
+                    "QZHOST_MODULE_PATH, " + userModulesFolder().string() + "\nand " + modulesFolder().string() + ".")
         ->check(CLI::ExistingDirectory)
         ->allow_extra_args(false);
     return folders;
