@@ -36,12 +36,36 @@ expect 2 'start-up failed' describe "$fixtures/startup_fails.p"
 expect 2 'no server table terminator within 256' describe "$fixtures/unterminated.p"
 expect 2 'required' describe
 
-cp "$module" "$tmp/vorlux.p"
+# A scene's module comes from a trusted folder only, never from beside the
+# scene: here the module beside it is a decoy that is not loadable.
+mkdir "$tmp/mine"
+cp "$module" "$tmp/mine/vorlux.p"
+printf 'not a module' >"$tmp/vorlux.p"
 cat >"$tmp/scene.json" <<'JSON'
 {"frames": {"width": 64, "height": 48, "pixelAspect": 1, "fps": 24, "first": 0, "last": 3},
  "filters": [{"module": "vorlux.p", "server": "Vorlux"}]}
 JSON
 expect 0 'filter 1: Vorlux  (-0.222, 0.8)  15' scene show "$tmp/scene.json"
+sed "s|\"vorlux.p\"|\"mine/vorlux.p\"|" "$tmp/scene.json" >"$tmp/path.json"
+expect 2 "to allow it, run with --modules '$tmp/mine'" scene show "$tmp/path.json"
+expect 0 'filter 1: Vorlux' scene show "$tmp/path.json" --modules "$tmp/mine"
+sed "s|\"vorlux.p\"|\"mine.p\"|" "$tmp/scene.json" >"$tmp/mine.json"
+mv "$tmp/mine/vorlux.p" "$tmp/mine/mine.p"
+expect 2 "module 'mine.p' not found in .*--modules DIR" scene show "$tmp/mine.json"
+export QZHOST_MODULE_PATH="$tmp/elsewhere:$tmp/mine"
+expect 0 'filter 1: Vorlux' scene show "$tmp/mine.json"
+unset QZHOST_MODULE_PATH
+expect 0 '1 frames written' render "$tmp/mine.json" --modules "$tmp/mine" --frames 0 -o "$tmp/frames"
+expect 2 'modules' scene show "$tmp/mine.json" --modules "$tmp/none"
+
+# Input that is not a file, or too large a one, is refused before it is read.
+expect 2 "scene '/dev/zero' is not a regular file" scene show /dev/zero
+expect 2 "preset file '$tmp' is a folder, not a file" presets import "$tmp" --shelf "$tmp/shelf.sqlite"
+truncate -s 17M "$tmp/big.json"
+expect 2 'is larger than 16 MiB' panel "$tmp/big.json"
+expect 2 "the preset's settings nest deeper than 64 levels" \
+    presets import "$(dirname "$0")/fuzz/corpus/preset/deep-settings.png" --shelf "$tmp/shelf.sqlite"
+expect 2 'at most 268435456 (16384x16384)' render --size 32768x32768 -o "$tmp/frames"
 sed 's/"fps": 24/"fps": 0/' "$tmp/scene.json" >"$tmp/bad.json"
 expect 2 'bad.json:1:58: frames.fps must be above 0, not 0' scene show "$tmp/bad.json"
 expect 2 'reversed' render --frames 5-2 -o "$tmp/frames"
@@ -62,6 +86,11 @@ expect 0 'frame-09998.png to frame-09999.png' render "$tmp/long.json" --frames 9
 
 long=$(printf '%0300d' 0)
 expect 2 'File name too long' scene new "$tmp/$long/scene.json"
+expect 2 "cannot write '$tmp/$long.json': File name too long" scene new "$tmp/$long.json"
+ln -s loop "$tmp/loop"
+expect 2 "cannot write '$tmp/loop/scene.json': Too many levels of symbolic links" scene new "$tmp/loop/scene.json"
+mkdir "$tmp/gone"
+(cd "$tmp/gone" && rmdir "$tmp/gone" && expect 2 'the working folder cannot be found' panel --port 0; exit $failed) || failed=1
 
 expect 0 'scene-out' panel --help
 expect 2 '--preview .2000x10.: each side must be from 1 to 1024' panel --preview 2000x10 "$tmp/scene.json"

@@ -259,7 +259,7 @@ TEST_F(Rendering, TextsAModuleReturnsAreReportedNotDropped) {
     document.filters[0].module = FIXTURE_DIR "/refuses.p";
     document.filters[0].server = "Fixture";
     document.filters[0].state.reset();
-    LoadedScene scene(host_, document, "");
+    LoadedScene scene(host_, document, "", moduleSearchPath({FIXTURE_DIR}));
     EXPECT_EQ(scene.filter(0).describe(), "Fixture");
     try {
         scene.filter(0).copyFrom(scene.filter(0));

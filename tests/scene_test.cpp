@@ -89,13 +89,39 @@ TEST(SceneFiles, ErrorsNameFileLineAndColumn) {
               "s.json:4:5: module 'gone.p' not found in");
 }
 
-TEST(SceneFiles, AModuleBesideTheSceneIsFound) {
+TEST(SceneFiles, DeepNestingIsRefusedAtItsPlace) {
+    // A value nested a million levels deep: building, copying or writing it
+    // recurses once per level.
+    const std::string deep = std::string(1'000'000, '[') + std::string(1'000'000, ']');
+    // The value starts at column 40, five levels down: its 60th bracket is the 65th level.
+    EXPECT_EQ(errorOf(replaced(kScene, "\"value\": 0.0", "\"value\": " + deep)),
+              "s.json:6:99: values nest deeper than 64 levels");
+}
+
+TEST(SceneFiles, ModulesLoadOnlyFromTrustedFolders) {
     const fs::path folder = freshFolder("vorlux-scene-modules");
     fs::copy_file(VORLUX_MODULE_FILE, folder / "local.p");
-    std::string text = replaced(kScene, "\"module\": \"vorlux.p\"", "\"module\": \"local.p\"");
-    writeFileAtomically(folder / "scene.json", text);
-    Host host;
-    EXPECT_NO_THROW(LoadedScene(host, readSceneFile(folder / "scene.json"), folder / "scene.json"));
+    const auto load = [&](const std::string &module, const std::vector<fs::path> &trusted) {
+        writeFileAtomically(folder / "scene.json", replaced(kScene, "\"module\": \"vorlux.p\"", "\"module\": \"" + module + "\""));
+        Host host;
+        LoadedScene scene(host, readSceneFile(folder / "scene.json"), folder / "scene.json", moduleSearchPath(trusted));
+    };
+    // Beside the scene is not trusted, by name or by path.
+    EXPECT_THROW(load("local.p", {}), HostError);
+    try {
+        load("../vorlux-scene-modules/local.p", {});
+        ADD_FAILURE() << "a module outside the trusted folders was loaded";
+    } catch (const HostError &e) {
+        EXPECT_NE(std::string(e.what()).find("to allow it, run with --modules '" + folder.string() + "'"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_NO_THROW(load("local.p", {folder}));
+    EXPECT_NO_THROW(load(folder.string() + "/local.p", {folder}));
+
+    setenv("QZHOST_MODULE_PATH", ("::" + folder.string() + ":/elsewhere").c_str(), 1);
+    const std::vector<fs::path> path = moduleSearchPath({"/named"});
+    unsetenv("QZHOST_MODULE_PATH");
+    EXPECT_EQ(path, (std::vector<fs::path>{"/named", folder, "/elsewhere", userModulesFolder(), modulesFolder()}));
 }
 
 TEST(SceneFiles, FailedWriteLeavesTheOldFileWhole) {

@@ -188,6 +188,11 @@ TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
         {withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "B", "name": "n",
                          "created": "", "settings": [3]})"),
          "p: a block of the preset's settings is not an object"},
+        // A few kilobytes of compressed text that nest a million levels.
+        {withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "B", "name": "n",
+                         "created": "", "settings": [{"deep": )" +
+                      std::string(1'000'000, '[') + std::string(1'000'000, ']') + "}]}"),
+         "p: the preset's settings nest deeper than 64 levels"},
     };
     for (const auto &[bytes, message] : broken) EXPECT_EQ(errorOf([&] { presetFromFile(bytes, "p"); }), message);
 }

@@ -33,4 +33,13 @@ Size parseSize(std::string_view text, int maxSide, const std::string &option) {
     return size;
 }
 
+void checkFramePixels(Size size, const std::string &what) {
+    const long long pixels = static_cast<long long>(size.width) * size.height;
+    if (pixels > kMaxFramePixels) {
+        throw HostError(what + " " + std::to_string(size.width) + "x" + std::to_string(size.height) + " has " +
+                        std::to_string(pixels) + " pixels; a frame may have at most " +
+                        std::to_string(kMaxFramePixels) + " (16384x16384), whose two frame buffers take 8 GiB");
+    }
+}
+
 }  // namespace qzhost

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "qzhost/cli/commands.h"
+#include "qzhost/base/error.h"
 #include "qzhost/scene/default_scene.h"
 #include "qzhost/scene/loaded_scene.h"
 #include "qzhost/services/host.h"
@@ -20,13 +21,27 @@ struct PanelOptions {
     int port = 8470;
     std::string preview = "320x240";
     std::string shelf = PresetStore::defaultFile().string();
+    ModuleFolders modules;
 };
+
+// Relative names are taken from the working folder, which may have been
+// removed under a shell that still stands in it.
+std::filesystem::path absoluteFromWorkingFolder(const std::filesystem::path &path) {
+    if (path.is_absolute()) return path;
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::current_path(error);
+    if (error) {
+        throw HostError("the working folder cannot be found (" + error.message() +
+                        "); change to a folder that exists, or name the scene file with an absolute --scene-out");
+    }
+    return folder / path;
+}
 
 // Where a scene without a file of its own is saved: the first of
 // vorlux-scene.json, vorlux-scene-2.json, ... that does not exist yet, so
 // that no earlier scene is overwritten.
 std::filesystem::path freshScenePath() {
-    std::filesystem::path path = std::filesystem::current_path() / "vorlux-scene.json";
+    std::filesystem::path path = absoluteFromWorkingFolder("vorlux-scene.json");
     for (int n = 2; std::filesystem::exists(path); ++n) {
         path.replace_filename("vorlux-scene-" + std::to_string(n) + ".json");
     }
@@ -35,8 +50,8 @@ std::filesystem::path freshScenePath() {
 
 // Where "Save scene" writes: the --scene-out file, else the scene file.
 std::filesystem::path saveTarget(const PanelOptions &options) {
-    if (!options.sceneOut.empty()) return std::filesystem::absolute(options.sceneOut);
-    if (!options.scene.empty()) return std::filesystem::absolute(options.scene);
+    if (!options.sceneOut.empty()) return absoluteFromWorkingFolder(options.sceneOut);
+    if (!options.scene.empty()) return absoluteFromWorkingFolder(options.scene);
     return freshScenePath();
 }
 
@@ -77,7 +92,8 @@ void runPanel(const PanelOptions &options) {
     Host host;
     const bool fromFile = !options.scene.empty();
     LoadedScene scene(host, fromFile ? readSceneFile(options.scene) : defaultScene(),
-                      fromFile ? std::filesystem::path(options.scene) : std::filesystem::path());
+                      fromFile ? std::filesystem::path(options.scene) : std::filesystem::path(),
+                      moduleSearchPath(namedModuleFolders(options.modules)));
     if (scene.size() == 0) throw HostError(options.scene + ": the scene has no filter whose panel to show");
     const std::filesystem::path saveTo = saveTarget(options);
     openShelfIfPossible(host, options.shelf);
@@ -106,6 +122,7 @@ void addPanelCommand(CLI::App &app) {
     command->add_option("--scene-out", options->sceneOut,
                         "Where \"Save scene\" writes; by default the scene file, or a new vorlux-scene.json.");
     command->add_option("--shelf", options->shelf, "The preset shelf's database.")->capture_default_str();
+    options->modules = addModulesOption(*command);
     command->callback([options] { runPanel(*options); });
 }
 

@@ -1,6 +1,4 @@
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 
 #include "qzhost/cli/commands.h"
@@ -17,12 +15,6 @@ struct PresetOptions {
     std::string file;
     std::string name;
 };
-
-std::vector<unsigned char> readBytes(const std::string &file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw HostError("'" + file + "' cannot be read");
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 void list(const PresetOptions &options) {
     PresetStore store(options.shelf);
@@ -64,7 +56,8 @@ void addPresetsCommand(CLI::App &app) {
     CLI::App *importCommand = presets->add_subcommand("import", "Add a preset from a file made by export.");
     importCommand->add_option("FILE", options->file, "The preset file.")->required();
     importCommand->callback([options] {
-        Preset preset = presetFromFile(readBytes(options->file), options->file);
+        const std::string bytes = readInputFile(options->file, "preset file");
+        Preset preset = presetFromFile({bytes.begin(), bytes.end()}, options->file);
         PresetStore store(options->shelf);
         const std::string name = preset.name;
         // Added before anything is printed: a failure must not follow a line

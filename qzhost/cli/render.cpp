@@ -65,6 +65,7 @@ struct RenderOptions {
     bool threadsGiven = false;
     bool slurm = false;
     SlurmOptions cluster;
+    ModuleFolders modules;
 };
 
 void parseFrames(const std::string &text, FrameSettings &frames) {
@@ -88,6 +89,10 @@ RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &fra
         request.frames.width = size.width;
         request.frames.height = size.height;
     }
+    // Before any buffer is made, so that a size that cannot fit is told
+    // rather than found by running out of memory.
+    checkFramePixels({request.frames.width, request.frames.height},
+                     options.size.empty() ? "the scene's frame size" : "--size");
     const auto format = imageFormatNamed(options.format);
     if (!format) throw HostError("--format '" + options.format + "' is not png, png16 or exr");
     request.format = *format;
@@ -122,13 +127,15 @@ void render(const RenderOptions &options) {
     const bool builtIn = options.scene.empty();
     SceneDocument document = builtIn ? defaultScene((modulesFolder() / "vorlux.p").string()) : readSceneFile(options.scene);
     const RenderRequest request = makeRequest(options, document.frames);
-    LoadedScene scene(host, std::move(document), builtIn ? std::filesystem::path() : std::filesystem::path(options.scene));
+    const std::vector<std::filesystem::path> namedModules = namedModuleFolders(options.modules);
+    LoadedScene scene(host, std::move(document), builtIn ? std::filesystem::path() : std::filesystem::path(options.scene),
+                      moduleSearchPath(namedModules));
 
     StopOnSignals signals;
     if (options.slurm) {
         renderOnSlurm({.request = request, .scene = options.scene, .format = options.format,
                        .threads = options.threadsGiven ? options.threads : 0, .quiet = options.quiet,
-                       .slurm = options.cluster},
+                       .slurm = options.cluster, .modules = namedModules},
                       stopSignal);
         return;
     }
@@ -168,8 +175,10 @@ void addRenderCommand(CLI::App &app) {
     command->add_option("--threads", options->threads, "Rendering threads; all cores by default.")
         ->capture_default_str();
     command->add_flag("--skip-existing", options->skipExisting,
-                      "Keep frame files already there: resumes a render (a --video reads them back).");
+                      "Keep the whole frame files already there and render the rest: resumes a render\n"
+                      "(a --video reads them back).");
     command->add_flag("-q,--quiet", options->quiet, "Print nothing but errors.");
+    options->modules = addModulesOption(*command);
     command->add_option("--video", options->video, "Also make an H.264 video (needs ffmpeg), e.g. zoom.mp4.");
     const auto slurm = command->add_flag("--slurm", options->slurm,
                                          "Render on a Slurm cluster: one array job whose tasks render chunks of\n"

@@ -16,9 +16,10 @@ void addSceneCommand(CLI::App &app) {
     auto file = std::make_shared<std::string>();
     CLI::App *show = scene->add_subcommand("show", "Load a scene, its modules and filters, and describe each filter.");
     show->add_option("SCENE", *file, "The scene file (JSON).")->required();
-    show->callback([file] {
+    const ModuleFolders modules = addModulesOption(*show);
+    show->callback([file, modules] {
         Host host;
-        LoadedScene loaded(host, readSceneFile(*file), *file);
+        LoadedScene loaded(host, readSceneFile(*file), *file, moduleSearchPath(namedModuleFolders(modules)));
         const FrameSettings &f = loaded.frames();
         std::cout << *file << ": " << f.width << "x" << f.height << ", pixel aspect " << f.pixelAspect << ", "
                   << f.fps << " fps, frames " << f.first << "-" << f.last << "\n";
@@ -33,12 +34,15 @@ void addSceneCommand(CLI::App &app) {
     create->add_option("FILE", *target, "The scene file to write.")->required();
     create->add_flag("--force", *force, "Replace the file if it exists.");
     create->callback([target, force] {
-        if (!*force && std::filesystem::exists(*target)) {
-            throw HostError("'" + *target + "' exists; use --force to replace it");
-        }
+        // A name the system cannot take (too long, a loop of links) is bad
+        // input, told before anything is written.
+        std::error_code error;
+        const bool exists = std::filesystem::exists(*target, error);
+        if (error) throw HostError("cannot write '" + *target + "': " + error.message());
+        if (exists && !*force) throw HostError("'" + *target + "' exists; use --force to replace it");
         writeSceneFile(*target, defaultScene());
-        std::cout << "wrote " << *target << " (module vorlux.p, found beside the scene or in "
-                  << modulesFolder().string() << ")\n";
+        std::cout << "wrote " << *target << " (module vorlux.p, found in " << modulesFolder().string()
+                  << " or another trusted modules folder)\n";
     });
 }
 

@@ -92,7 +92,7 @@ void renderOnSlurm(const SlurmRender &render, const std::atomic<int> &stopSignal
         std::vector<fs::path> files = filesOf(request, chunks[i]);
         submitted.frameFiles.insert(submitted.frameFiles.end(), files.begin(), files.end());
         for (const fs::path &file : files) {
-            if (fs::is_regular_file(file)) continue;
+            if (isWholeFrameFile(file, request.format, request.frames.width, request.frames.height)) continue;
             submitted.tasks[static_cast<int>(i)] = {chunks[i], std::move(files)};
             break;
         }
@@ -113,7 +113,8 @@ void renderOnSlurm(const SlurmRender &render, const std::atomic<int> &stopSignal
                     .marker = submitted.logs / (".submitted-" + randomToken()),
                     .size = std::to_string(request.frames.width) + "x" + std::to_string(request.frames.height),
                     .format = render.format,
-                    .frames = whole};
+                    .frames = whole,
+                    .modules = render.modules};
     writeFileAtomically(task.marker, "");
 
     if (!submitted.tasks.empty()) {

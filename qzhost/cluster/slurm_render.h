@@ -26,6 +26,7 @@ struct SlurmRender {
     int threads = 0;              // CPUs per task; 0 for a whole node each
     bool quiet = false;
     SlurmOptions slurm;
+    std::vector<std::filesystem::path> modules;  // the folders given with --modules, for the tasks' renders
 };
 
 // Submits the chunks that still miss frames (and the video when it is asked

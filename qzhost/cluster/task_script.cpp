@@ -23,6 +23,7 @@ std::string reachCheck(const TaskRender &render) {
 std::string renderCommand(const TaskRender &render, const std::string &frames) {
     std::string command = "exec " + quoted(render.qzhost.string()) + " render";
     if (!render.scene.empty()) command.append(" ").append(quoted(render.scene.string()));
+    for (const auto &folder : render.modules) command.append(" --modules ").append(quoted(folder.string()));
     return command + " -o " + quoted(render.folder.string()) + " --frames " + frames + " --size " + render.size +
            " --format " + render.format + " --skip-existing --threads \"${SLURM_CPUS_ON_NODE:-1}\"";
 }

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "qzhost/cluster/chunks.h"
 
@@ -21,6 +22,7 @@ struct TaskRender {
     std::string size;              // WIDTHxHEIGHT
     std::string format;
     FrameRange frames;             // the whole render's
+    std::vector<std::filesystem::path> modules;  // trusted module folders named with --modules
 };
 
 // Array task i renders chunk i of `chunkSize` frames, the last one cut at the

@@ -6,7 +6,10 @@
 #include <OpenEXR/ImfInputFile.h>
 #include <OpenEXR/ImfOutputFile.h>
 
+#include <array>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "qzhost/base/error.h"
@@ -95,6 +98,38 @@ Frame readExr(const std::filesystem::path &file) {
     }
 }
 
+uint32_t bigEndian32(const unsigned char *bytes) {
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// The signature, then IHDR as the first chunk (its data: width, height, bit
+// depth), and the empty IEND chunk with its CRC as the very last bytes.
+bool isWholePng(const std::filesystem::path &file, int bitDepth, int width, int height) {
+    constexpr unsigned char kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    constexpr unsigned char kEnd[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
+    std::ifstream in(file, std::ios::binary);
+    std::array<unsigned char, 25> head{};
+    std::array<unsigned char, sizeof kEnd> tail{};
+    if (!in.read(reinterpret_cast<char *>(head.data()), head.size())) return false;
+    if (!in.seekg(-static_cast<std::streamoff>(tail.size()), std::ios::end)) return false;
+    if (!in.read(reinterpret_cast<char *>(tail.data()), tail.size())) return false;
+    return std::memcmp(head.data(), kSignature, sizeof kSignature) == 0 && std::memcmp(&head[12], "IHDR", 4) == 0 &&
+           bigEndian32(&head[16]) == static_cast<uint32_t>(width) &&
+           bigEndian32(&head[20]) == static_cast<uint32_t>(height) && head[24] == bitDepth &&
+           std::memcmp(tail.data(), kEnd, sizeof kEnd) == 0;
+}
+
+// OpenEXR has no end marker, and a file cut short may keep a whole table of
+// pixel blocks; only reading every block tells.
+bool isWholeExr(const std::filesystem::path &file, int width, int height) {
+    try {
+        const Frame frame = readExr(file);
+        return frame.width == width && frame.height == height;
+    } catch (const HostError &) {
+        return false;
+    }
+}
+
 }  // namespace
 
 std::optional<ImageFormat> imageFormatNamed(std::string_view name) {
@@ -121,6 +156,15 @@ Frame readImage(const std::filesystem::path &file, ImageFormat format) {
         case ImageFormat::Exr: return readExr(file);
     }
     cannotRead(file, "unknown format");
+}
+
+bool isWholeFrameFile(const std::filesystem::path &file, ImageFormat format, int width, int height) {
+    switch (format) {
+        case ImageFormat::Png8: return isWholePng(file, 8, width, height);
+        case ImageFormat::Png16: return isWholePng(file, 16, width, height);
+        case ImageFormat::Exr: return isWholeExr(file, width, height);
+    }
+    return false;
 }
 
 }  // namespace qzhost

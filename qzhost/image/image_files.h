@@ -24,4 +24,11 @@ void writeImage(const Frame &frame, const std::filesystem::path &file, ImageForm
 // HostError (exit code 1) when the file cannot be read.
 Frame readImage(const std::filesystem::path &file, ImageFormat format);
 
+// Whether a file is a whole frame of this format and size. PNG by a cheap
+// check that reads no pixels: its header (size and depth) and the end marker
+// as its last bytes, so a file cut short or of another size fails, while
+// damage inside whole-looking pixel data is not found. OpenEXR, which has no
+// end marker, by reading all of it.
+bool isWholeFrameFile(const std::filesystem::path &file, ImageFormat format, int width, int height);
+
 }  // namespace qzhost

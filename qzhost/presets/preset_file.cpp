@@ -40,7 +40,7 @@ Preset presetFromFile(const std::vector<unsigned char> &bytes, const std::string
     }
     const auto chunk = image.text.find(kChunk);
     if (chunk == image.text.end()) throw HostError(source + ": the image carries no preset");
-    const Json document = Json::parse(chunk->second, nullptr, false);
+    const Json document = parseLimitedJson(chunk->second, source + ": the preset's settings");
     if (!document.is_object()) throw HostError(source + ": the preset's settings are not valid JSON");
     if (requiredText(document, "format", source) != kFormat || !document.contains("version") ||
         document["version"] != kVersion) {

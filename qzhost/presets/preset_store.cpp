@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "qzhost/base/error.h"
+#include "qzhost/base/files.h"
 
 namespace qzhost {
 namespace {
@@ -74,12 +75,7 @@ std::string nowUtc() {
 
 }  // namespace
 
-std::filesystem::path PresetStore::defaultFile() {
-    const char *data = std::getenv("XDG_DATA_HOME");
-    if (data && *data) return std::filesystem::path(data) / "qzhost" / "shelf.sqlite";
-    const char *home = std::getenv("HOME");
-    return std::filesystem::path(home && *home ? home : ".") / ".local" / "share" / "qzhost" / "shelf.sqlite";
-}
+std::filesystem::path PresetStore::defaultFile() { return userDataFolder() / "shelf.sqlite"; }
 
 PresetStore::PresetStore(const std::filesystem::path &file) : file_(file) {
     std::error_code ignored;

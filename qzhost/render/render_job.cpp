@@ -1,11 +1,38 @@
 #include "qzhost/render/render_job.h"
 
+#include <charconv>
 #include <chrono>
 #include <future>
 
+#include "qzhost/base/files.h"
 #include "qzhost/render/video.h"
 
 namespace qzhost {
+namespace {
+
+bool namesFrameOf(const RenderRequest &request, const std::string &name) {
+    const std::string prefix = "frame-";
+    if (name.compare(0, prefix.size(), prefix) != 0) return false;
+    int frame = 0;
+    const char *digits = name.data() + prefix.size();
+    if (std::from_chars(digits, name.data() + name.size(), frame).ec != std::errc()) return false;
+    return frame >= request.frames.first && frame <= request.frames.last &&
+           frameFile(request, frame).filename() == name;
+}
+
+// A run killed while writing leaves the temporary file of its frame; a resume
+// removes those of its own frames. Other frames' may be another run's, still
+// being written into the same folder (as the tasks of a cluster render do).
+void removeAbandonedFrames(const RenderRequest &request) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(request.folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const auto target = pendingFileTarget(entry->path());
+        if (target && namesFrameOf(request, target->filename().string())) removeAbandonedPendingFile(entry->path());
+    }
+}
+
+}  // namespace
 
 std::filesystem::path frameFile(const RenderRequest &request, int frame) {
     const int last = std::max(request.frames.last, request.sceneLastFrame);
@@ -43,11 +70,13 @@ bool runRender(LoadedScene &scene, const RenderRequest &request, const std::atom
         display.update(progress, frameFile(request, writingFrame));
     };
 
+    if (request.skipExisting) removeAbandonedFrames(request);
     bool finished = true;
     for (int frame = settings.first, slot = 0; frame <= settings.last; ++frame) {
         const std::filesystem::path file = frameFile(request, frame);
-        // Only a file counts as done: a folder in the frame's place must fail the write, not pass for the frame.
-        if (request.skipExisting && std::filesystem::is_regular_file(file)) {
+        // Only a whole frame of this render counts as done: one cut short, of
+        // another size, or a folder in its place is rendered (and written) again.
+        if (request.skipExisting && isWholeFrameFile(file, request.format, settings.width, settings.height)) {
             collect();
             // The video takes every frame in order, so one kept on disk is read back.
             if (video) video->add(readImage(file, request.format));

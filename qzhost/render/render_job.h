@@ -17,7 +17,7 @@ struct RenderRequest {
     int threads = 1;
     std::filesystem::path folder;
     ImageFormat format = ImageFormat::Png8;
-    bool skipExisting = false;
+    bool skipExisting = false;  // keep whole frame files already there; remove ones a killed run left unfinished
     std::optional<std::filesystem::path> video;
 };
 

@@ -1,6 +1,10 @@
 #include "qzhost/scene/loaded_scene.h"
 
+#include <cstdlib>
+#include <string_view>
+
 #include "qzhost/base/error.h"
+#include "qzhost/base/files.h"
 #include "qzhost/base/version.h"
 
 namespace qzhost {
@@ -17,21 +21,69 @@ std::filesystem::path modulesFolder() {
     return beside;
 }
 
-std::filesystem::path findModule(const std::string &written, const std::filesystem::path &sceneFolder,
-                                 const std::string &where) {
-    const std::filesystem::path name(written);
-    if (name.is_absolute()) return name;
-    std::error_code ignored;
-    for (const auto &folder : {sceneFolder, modulesFolder()}) {
-        if (std::filesystem::is_regular_file(folder / name, ignored)) return folder / name;
+std::filesystem::path userModulesFolder() { return userDataFolder() / "modules"; }
+
+std::vector<std::filesystem::path> moduleSearchPath(const std::vector<std::filesystem::path> &named) {
+    std::vector<std::filesystem::path> folders = named;
+    if (const char *variable = std::getenv("QZHOST_MODULE_PATH")) {
+        std::string_view rest = variable;
+        while (!rest.empty()) {
+            const size_t colon = std::min(rest.find(':'), rest.size());
+            // An empty entry would mean the working folder to some readers of
+            // such lists; here it means nothing.
+            if (colon > 0) folders.emplace_back(rest.substr(0, colon));
+            rest.remove_prefix(std::min(colon + 1, rest.size()));
+        }
     }
-    const std::string shownFolder = sceneFolder.empty() ? std::string(".") : sceneFolder.string();
-    throw HostError(where + ": module '" + written + "' not found in '" + shownFolder + "' or '" +
-                    modulesFolder().string() + "'");
+    folders.push_back(userModulesFolder());
+    folders.push_back(modulesFolder());
+    return folders;
 }
 
-LoadedScene::LoadedScene(Host &host, SceneDocument document, std::filesystem::path sceneFile)
-    : host_(host), document_(std::move(document)), file_(std::move(sceneFile)) {
+namespace {
+
+std::string listed(const std::vector<std::filesystem::path> &folders) {
+    std::string list;
+    for (const auto &folder : folders) list += (list.empty() ? "'" : ", '") + folder.string() + "'";
+    return list;
+}
+
+bool isTrusted(const std::filesystem::path &folder, const std::vector<std::filesystem::path> &trusted) {
+    std::error_code error;
+    const auto real = std::filesystem::weakly_canonical(folder, error);
+    if (error) return false;
+    for (const auto &candidate : trusted) {
+        if (std::filesystem::weakly_canonical(candidate, error) == real && !error) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::filesystem::path findModule(const std::string &written, const std::filesystem::path &sceneFolder,
+                                 const std::vector<std::filesystem::path> &trusted, const std::string &where) {
+    std::error_code ignored;
+    if (written.find('/') != std::string::npos) {
+        const std::filesystem::path file = sceneFolder / written;
+        if (isTrusted(file.parent_path(), trusted)) return file;
+        const auto folder = std::filesystem::weakly_canonical(file.parent_path(), ignored);
+        throw HostError(where + ": module '" + written + "' is in '" + folder.string() +
+                        "', which is not a trusted modules folder; to allow it, run with --modules '" +
+                        folder.string() + "' or add it to QZHOST_MODULE_PATH");
+    }
+    for (const auto &folder : trusted) {
+        if (std::filesystem::is_regular_file(folder / written, ignored)) return folder / written;
+    }
+    throw HostError(where + ": module '" + written + "' not found in " + listed(trusted) +
+                    " (add its folder with --modules DIR or QZHOST_MODULE_PATH)");
+}
+
+LoadedScene::LoadedScene(Host &host, SceneDocument document, std::filesystem::path sceneFile,
+                         std::vector<std::filesystem::path> trustedModuleFolders)
+    : host_(host),
+      document_(std::move(document)),
+      file_(std::move(sceneFile)),
+      trustedModuleFolders_(std::move(trustedModuleFolders)) {
     for (size_t i = 0; i < document_.filters.size(); ++i) {
         const FilterEntry &entry = document_.filters[i];
         auto filter = std::make_unique<HostedFilter>(serverFor(entry));
@@ -49,7 +101,7 @@ LoadedScene::LoadedScene(Host &host, SceneDocument document, std::filesystem::pa
 }
 
 const FilterServer &LoadedScene::serverFor(const FilterEntry &entry) {
-    const auto file = std::filesystem::weakly_canonical(findModule(entry.module, file_.parent_path(), entry.where));
+    const auto file = std::filesystem::weakly_canonical(findModule(entry.module, file_.parent_path(), trustedModuleFolders_, entry.where));
     auto &module = modules_[file];
     try {
         if (!module) module = std::make_unique<LoadedModule>(file);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "qzhost/loader/filter.h"
@@ -18,16 +19,30 @@ namespace qzhost {
 // executable in a build tree, lib/qzhost/modules in an installed one.
 std::filesystem::path modulesFolder();
 
-// A module named in a scene: relative to the scene's folder first, then to
-// the modules folder. Throws HostError naming where it looked.
+// The user's own modules: $XDG_DATA_HOME/qzhost/modules, by default
+// ~/.local/share/qzhost/modules.
+std::filesystem::path userModulesFolder();
+
+// The folders trusted to hold modules, searched in this order: those named
+// on the command line (--modules), those in QZHOST_MODULE_PATH (separated by
+// colons), the user's modules folder, and the one that ships with qzhost.
+// Neither a scene's folder nor the working folder is among them, so that
+// opening a scene never runs code that merely lies beside it.
+std::vector<std::filesystem::path> moduleSearchPath(const std::vector<std::filesystem::path> &named = {});
+
+// The file of a module named in a scene. A bare file name is looked for in
+// the trusted folders; a path (with a '/', relative to the scene's folder)
+// is taken only when it leads into one of them. Throws HostError naming
+// where it looked, or the folder to trust and how.
 std::filesystem::path findModule(const std::string &written, const std::filesystem::path &sceneFolder,
-                                 const std::string &where);
+                                 const std::vector<std::filesystem::path> &trusted, const std::string &where);
 
 class LoadedScene {
 public:
-    // sceneFile may be empty for a scene that lives only in memory; its
-    // modules are then looked for in the working folder and the modules folder.
-    LoadedScene(Host &host, SceneDocument document, std::filesystem::path sceneFile);
+    // sceneFile may be empty for a scene that lives only in memory. Modules
+    // are loaded only from the trusted folders.
+    LoadedScene(Host &host, SceneDocument document, std::filesystem::path sceneFile,
+                std::vector<std::filesystem::path> trustedModuleFolders = moduleSearchPath());
     LoadedScene(const LoadedScene &) = delete;
     LoadedScene &operator=(const LoadedScene &) = delete;
 
@@ -47,6 +62,7 @@ private:
     Host &host_;
     SceneDocument document_;
     std::filesystem::path file_;
+    std::vector<std::filesystem::path> trustedModuleFolders_;
     // Declared in the order of their lifetimes: instances go before the
     // servers that made them, and servers before their modules unload.
     std::map<std::filesystem::path, std::unique_ptr<LoadedModule>> modules_;

@@ -1,6 +1,7 @@
 #include "qzhost/scene/located_json.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iterator>
 #include <optional>
 #include <vector>
@@ -41,21 +42,30 @@ struct TrackingIterator {
     bool operator==(const TrackingIterator &other) const { return p == other.p; }
 };
 
-std::string escapePointerToken(const std::string &token) {
-    std::string escaped;
-    for (char c : token) {
-        if (c == '~') escaped += "~0";
-        else if (c == '/') escaped += "~1";
-        else escaped += c;
+// The tokens of a JSON pointer, "~1" and "~0" read back as "/" and "~".
+std::vector<std::string> pointerTokens(const std::string &pointer) {
+    std::vector<std::string> tokens;
+    for (size_t at = 0; at < pointer.size();) {
+        const size_t end = std::min(pointer.find('/', at + 1), pointer.size());
+        std::string token;
+        for (size_t i = at + 1; i < end; ++i) {
+            if (pointer[i] == '~' && i + 1 < end) {
+                token += pointer[++i] == '1' ? '/' : '~';
+            } else {
+                token += pointer[i];
+            }
+        }
+        tokens.push_back(std::move(token));
+        at = end;
     }
-    return escaped;
+    return tokens;
 }
 
 }  // namespace
 
 // Builds the document through the library's own DOM builder and notes, for
 // each value, where it stands: members at their key, array elements where
-// the parser met them.
+// the parser met them. Each value costs one node, whatever its depth.
 class PlaceRecorder {
 public:
     using Dom = nlohmann::detail::json_sax_dom_parser<Json>;
@@ -72,122 +82,132 @@ public:
     bool string(std::string &v) { return scalar([&] { return dom_.string(v); }); }
     bool binary(Json::binary_t &v) { return scalar([&] { return dom_.binary(v); }); }
 
-    bool start_object(std::size_t n) {
-        beginValue(1);
-        frames_.push_back({false, 0, {}});
-        return dom_.start_object(n);
-    }
+    bool start_object(std::size_t n) { return startContainer(false) && dom_.start_object(n); }
     bool key(std::string &k) {
-        frames_.back().key = k;
+        Frame &frame = frames_.back();
+        frame.key = k;
         // The key has just been read: step back over it and its quotes.
-        markHere(pathOf(frames_.size()), static_cast<int>(k.size()) + 2);
+        frame.keyOffset = offsetBefore(static_cast<int>(k.size()) + 2);
         return dom_.key(k);
     }
     bool end_object() {
         frames_.pop_back();
-        afterValue();
         return dom_.end_object();
     }
-    bool start_array(std::size_t n) {
-        beginValue(1);
-        frames_.push_back({true, 0, {}});
-        return dom_.start_array(n);
-    }
+    bool start_array(std::size_t n) { return startContainer(true) && dom_.start_array(n); }
     bool end_array() {
         frames_.pop_back();
-        afterValue();
         return dom_.end_array();
     }
     // Stops the parse; the constructor reports the problem with its place.
     bool parse_error(std::size_t position, const std::string &, const nlohmann::detail::exception &e) {
-        errorByte_ = position;
-        errorText_ = e.what();
+        // The library's text reads "[json.exception...] parse error at line L,
+        // column C: problem"; keep the problem, the place is told our way.
+        problem_ = e.what();
+        if (const auto colon = problem_.find(": "); colon != std::string::npos) problem_ = problem_.substr(colon + 2);
+        problemOffset_ = std::min(position ? position - 1 : 0, textSize());
         return false;
     }
 
-    std::optional<std::string> error() const {
-        if (errorText_.empty()) return std::nullopt;
-        // The library's text reads "[json.exception...] parse error at line L,
-        // column C: problem"; keep the problem and put the place up front.
-        std::string problem = errorText_;
-        if (const auto colon = problem.find(": "); colon != std::string::npos) problem = problem.substr(colon + 2);
-        const LocatedJson::Place place = placeOf(cursor_.begin + std::min(errorByte_ ? errorByte_ - 1 : 0, textSize()));
-        return std::to_string(place.line) + ":" + std::to_string(place.column) + ": " + problem;
+    // "OFFSET problem" of what stopped the parse, if anything did.
+    std::optional<std::pair<std::size_t, std::string>> problem() const {
+        if (problem_.empty()) return std::nullopt;
+        return std::make_pair(problemOffset_, problem_);
     }
 
 private:
     struct Frame {
+        std::size_t container;
         bool array;
-        size_t index;
         std::string key;
+        std::size_t keyOffset;
     };
 
     template <typename Event>
     bool scalar(Event event) {
         beginValue(0);
-        afterValue();
         return event();
     }
 
-    std::string pathOf(size_t depth) const {
-        std::string path;
-        for (size_t i = 0; i < depth; ++i) {
-            path += '/';
-            path += frames_[i].array ? std::to_string(frames_[i].index) : escapePointerToken(frames_[i].key);
+    bool startContainer(bool array) {
+        // Refused before the library's builder goes a level deeper, so that
+        // no document deeper than the limit is ever built.
+        if (frames_.size() >= kMaxJsonDepth) {
+            problem_ = "values " + tooDeepProblem();
+            problemOffset_ = offsetBefore(1);
+            return false;
         }
-        return path;
+        const std::size_t node = beginValue(1);
+        target_.nodes_[node].container = target_.containers_.size();
+        target_.containers_.emplace_back();
+        frames_.push_back({target_.nodes_[node].container, array, {}, 0});
+        return true;
     }
 
     // Members were placed at their key; array elements and the root here.
-    void beginValue(int backOff) {
-        if (frames_.empty() || frames_.back().array) markHere(pathOf(frames_.size()), backOff);
-    }
-    void afterValue() {
-        if (!frames_.empty() && frames_.back().array) ++frames_.back().index;
-    }
-
-    void markHere(const std::string &path, int backOff) {
-        target_.places_[path] = placeOf(std::max(cursor_.at - backOff, cursor_.begin));
-    }
-
-    size_t textSize() const { return static_cast<size_t>(cursor_.end - cursor_.begin); }
-
-    LocatedJson::Place placeOf(const char *at) const {
-        int line = 1;
-        const char *lineStart = cursor_.begin;
-        for (const char *p = cursor_.begin; p < at; ++p) {
-            if (*p == '\n') {
-                ++line;
-                lineStart = p + 1;
+    std::size_t beginValue(int backOff) {
+        const bool atKey = !frames_.empty() && !frames_.back().array;
+        const std::size_t node = target_.nodes_.size();
+        target_.nodes_.push_back({atKey ? frames_.back().keyOffset : offsetBefore(backOff)});
+        if (!frames_.empty()) {
+            LocatedJson::Container &container = target_.containers_[frames_.back().container];
+            if (atKey) {
+                container.members[frames_.back().key] = node;
+            } else {
+                container.elements.push_back(node);
             }
         }
-        return {line, static_cast<int>(at - lineStart) + 1};
+        return node;
     }
+
+    std::size_t offsetBefore(int backOff) const {
+        return static_cast<std::size_t>(std::max(cursor_.at - backOff, cursor_.begin) - cursor_.begin);
+    }
+    std::size_t textSize() const { return static_cast<std::size_t>(cursor_.end - cursor_.begin); }
 
     Dom dom_;
     LocatedJson &target_;
     const Cursor &cursor_;
     std::vector<Frame> frames_;
-    size_t errorByte_ = 0;
-    std::string errorText_;
+    std::size_t problemOffset_ = 0;
+    std::string problem_;
 };
 
 LocatedJson::LocatedJson(const std::string &text, std::string source) : source_(std::move(source)) {
+    lineStarts_.push_back(0);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') lineStarts_.push_back(i + 1);
+    }
     Cursor cursor{text.data(), text.data(), text.data() + text.size()};
     PlaceRecorder recorder(*this, cursor);
     Json::sax_parse(TrackingIterator{text.data(), &cursor}, TrackingIterator{cursor.end, &cursor}, &recorder);
-    if (const auto error = recorder.error()) throw HostError(source_ + ":" + *error);
+    if (const auto problem = recorder.problem()) throw HostError(placeAt(problem->first) + ": " + problem->second);
+}
+
+std::string LocatedJson::placeAt(std::size_t offset) const {
+    const auto next = std::upper_bound(lineStarts_.begin(), lineStarts_.end(), offset);
+    const std::size_t line = static_cast<std::size_t>(next - lineStarts_.begin());
+    const std::size_t column = offset - *(next - 1) + 1;
+    return source_ + ":" + std::to_string(line) + ":" + std::to_string(column);
 }
 
 std::string LocatedJson::where(const std::string &pointer) const {
-    std::string path = pointer;
-    while (true) {
-        if (const auto found = places_.find(path); found != places_.end()) {
-            return source_ + ":" + std::to_string(found->second.line) + ":" + std::to_string(found->second.column);
+    if (nodes_.empty()) return source_;
+    std::size_t node = 0;
+    for (const std::string &token : pointerTokens(pointer)) {
+        if (nodes_[node].container == kNone) break;
+        const Container &container = containers_[nodes_[node].container];
+        std::size_t index = 0;
+        if (const auto member = container.members.find(token); member != container.members.end()) {
+            node = member->second;
+        } else if (std::from_chars(token.data(), token.data() + token.size(), index).ptr == token.data() + token.size() &&
+                   !token.empty() && index < container.elements.size()) {
+            node = container.elements[index];
+        } else {
+            break;
         }
-        if (path.empty()) return source_;
-        path.erase(path.rfind('/'));
     }
+    return placeAt(nodes_[node].offset);
 }
 
 }  // namespace qzhost

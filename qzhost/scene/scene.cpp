@@ -1,10 +1,6 @@
 #include "qzhost/scene/scene.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
@@ -128,11 +124,7 @@ SceneDocument parseScene(const std::string &text, const std::string &source) {
 }
 
 SceneDocument readSceneFile(const std::filesystem::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw HostError("scene '" + file.string() + "': cannot be read (" + std::strerror(errno) + ")");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseScene(text.str(), file.string());
+    return parseScene(readInputFile(file, "scene"), file.string());
 }
 
 Json sceneToJson(const SceneDocument &scene) {
