@@ -22,7 +22,7 @@ constexpr const char *kJsonType = "application/json";
 // Each connection has a worker for as long as it is open, so a client that
 // sends slowly holds one: many workers, and a short wait for each piece of
 // a request (the page sends each whole), keep the others answered.
-constexpr size_t kConnectionWorkers = 32;
+constexpr size_t kConnectionWorkers = 64;
 constexpr time_t kReadTimeoutSeconds = 2;
 
 // The page loads nothing from elsewhere and may not be framed by other sites.
