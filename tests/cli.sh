@@ -99,4 +99,30 @@ expect 2 'no such file\|cannot' panel "$tmp/missing.json"
 sed 's/"filters": \[.*\]}/"filters": []}/' "$tmp/scene.json" >"$tmp/empty.json"
 expect 2 'no filter whose panel to show' panel "$tmp/empty.json"
 expect 0 'no presets in' presets list --shelf "$tmp/shelf.sqlite"
+
+# Preset names are text a person typed, whatever gives them: no terminal
+# escapes, no bytes that are not UTF-8.
+expect 0 "imported '.*' as preset 1" presets import --shelf "$tmp/shelf.sqlite" "$(dirname "$0")/fuzz/corpus/preset/seed.png"
+expect 2 'may not hold control characters' presets rename --shelf "$tmp/shelf.sqlite" 1 "$(printf 'a\033[2Jb')"
+expect 2 'must be UTF-8 text' presets rename --shelf "$tmp/shelf.sqlite" 1 "$(printf 'caf\351')"
+"$qzhost" presets rename --shelf "$tmp/shelf.sqlite" 1 ' Seahorse '
+expect 0 '^1  Seahorse  (' presets list --shelf "$tmp/shelf.sqlite"
+
+# What would fail a video only after the whole render is refused before it.
+# This ffmpeg fails whatever it is given: none of these may reach it.
+mkdir "$tmp/bin"
+printf '#!/bin/sh\nexit 1\n' >"$tmp/bin/ffmpeg"
+chmod +x "$tmp/bin/ffmpeg"
+path=$PATH
+PATH="$tmp/bin:$PATH"
+video() {  # video CODE PATTERN SCENE ARGS...
+    expect "$@" -o "$tmp/unrendered"
+    [ ! -e "$tmp/unrendered" ] || { echo "FAIL: render $* rendered before refusing the video"; failed=1; rm -rf "$tmp/unrendered"; }
+}
+video 2 "there is no folder '$tmp/nowhere' to put it in" render "$tmp/scene.json" --video "$tmp/nowhere/zoom.mp4"
+video 2 "is a folder; name a file in it, e.g. $tmp/video.mp4" render "$tmp/scene.json" --video "$tmp"
+video 2 'ffmpeg cannot encode frames of 16386x2' render "$tmp/scene.json" --size 16386x2 --video "$tmp/zoom.mp4"
+sed 's/"fps": 24/"fps": 1e-7/' "$tmp/scene.json" >"$tmp/slow.json"
+video 2 'cannot make a video of 1e-07 frames per second' render "$tmp/slow.json" --video "$tmp/zoom.mp4"
+PATH=$path
 exit $failed

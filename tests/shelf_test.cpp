@@ -68,6 +68,35 @@ TEST(PresetStore, PresetsSurviveARestart) {
     EXPECT_FALSE(reopened.get(1).has_value());
 }
 
+// Names reach terminals and the page: the store takes them through one rule,
+// and shows what another program stored there without harm.
+TEST(PresetStore, NamesAreTextAndStrangeStoredBytesAreShownReplaced) {
+    const fs::path file = freshShelf("names.sqlite");
+    PresetStore store(file);
+    for (const std::string bad : {"\x1B]0;owned\x07", "caf\xE9", "\xC2\x9B" "2J", "\xED\xA0\x80", "\xC0\xAF"}) {
+        EXPECT_THROW(store.add(samplePreset(bad)), BadRequest) << bad;
+    }
+    EXPECT_TRUE(store.list().empty());
+    const int64_t id = store.add(samplePreset(" Caf\xC3\xA9 "));
+    EXPECT_EQ(store.get(id)->name, "Caf\xC3\xA9");
+    EXPECT_THROW(store.rename(id, "a\nb"), BadRequest);
+    EXPECT_THROW(store.rename(id, "\x1B[2J"), BadRequest);
+    EXPECT_EQ(store.get(id)->name, "Caf\xC3\xA9");
+
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE presets SET name = CAST(X'1B5B324A6361FE' AS TEXT)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const Preset shown = *store.get(id);
+    EXPECT_EQ(shown.name, "\uFFFD[2Jca\uFFFD");
+    EXPECT_EQ(presetFromFile(presetFileOf(shown), "p").name, shown.name);
+
+    Preset escaping = samplePreset("\x1B[2J");
+    EXPECT_EQ(errorOf([&] { presetFromFile(presetFileOf(escaping), "p"); }),
+              "p: a preset name may not hold control characters (line breaks, tabs, escapes)");
+}
+
 TEST(PresetStore, UnusableDatabasesAreReportedNotUsed) {
     const fs::path junk = freshShelf("junk.sqlite");
     std::ofstream(junk) << "these are not the bytes of a database";

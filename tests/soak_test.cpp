@@ -56,6 +56,7 @@ TEST(Soak, RenderAndPanelTrafficOnOneInstance) {
     std::thread rendering([&] { runRender(scene, request, stop, *silent, progress); });
 
     httplib::Client client("127.0.0.1", port);
+    client.set_default_headers({{"Origin", "http://127.0.0.1:" + std::to_string(port)}});
     int failures = 0;
     [[maybe_unused]] long warmedUp = 0;  // read only where memory can be measured
     for (int i = 0; i < 1000; ++i) {

@@ -4,9 +4,16 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "qzhost/services/host.h"
@@ -38,6 +45,12 @@ TEST(RequestGuard, OnlyOurOwnAddressIsAnswered) {
                                "http://127.0.0.1:8470/", "http://localhost:9000"}) {
         EXPECT_FALSE(isOwnOrigin(origin, 8470)) << origin;
     }
+    // Browsers leave the default port out of Host and Origin.
+    EXPECT_TRUE(isOwnHost("127.0.0.1", 80));
+    EXPECT_TRUE(isOwnHost("localhost:80", 80));
+    EXPECT_TRUE(isOwnOrigin("http://localhost", 80));
+    EXPECT_FALSE(isOwnHost("evil.example", 80));
+    EXPECT_FALSE(isOwnHost("localhost:", 80));
 }
 
 TEST(Sizes, PreviewSidesFromOneTo1024) {
@@ -140,22 +153,48 @@ TEST_F(Session, ABoxZoomsInAndAButtonWithoutAShelfChangesNothing) {
 
 }  // namespace
 
-TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
-    Host host;
-    SceneDocument document;
-    FilterEntry filter;
-    filter.module = VORLUX_MODULE_FILE;
-    document.filters.push_back(filter);
-    LoadedScene scene(host, document, "");
-    PanelSession session(scene, std::filesystem::temp_directory_path() / "vorlux-web-unused.json", Size{320, 240});
-    PanelServer server(session);
-    const int port = server.bind(0);
-    std::thread serving([&] { server.run(); });
+namespace {
 
-    httplib::Client client("127.0.0.1", port);
+// A panel served on a free port until the end of the test.
+struct ServedPanel {
+    explicit ServedPanel(std::filesystem::path saveTo) : session(scene, std::move(saveTo), Size{320, 240}), server(session) {
+        port = server.bind(0);
+        serving = std::thread([this] { server.run(); });
+    }
+    ~ServedPanel() { stop(); }
+    void stop() {
+        if (!serving.joinable()) return;
+        server.stop();
+        serving.join();
+    }
+    // A client as the page is one: from the panel's own origin.
+    std::unique_ptr<httplib::Client> client() const {
+        auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
+        client->set_default_headers({{"Origin", "http://127.0.0.1:" + std::to_string(port)}});
+        client->set_read_timeout(10, 0);
+        return client;
+    }
+    std::string view() { return scene.filter(0).describe(); }
+
+    Host host;
+    LoadedScene scene{host, oneVorluxFilter(), {}};
+    PanelSession session;
+    PanelServer server;
+    int port = 0;
+    std::thread serving;
+};
+
+int statusOf(const httplib::Result &result) { return result ? result->status : -1; }
+
+const std::filesystem::path kUnsaved = std::filesystem::temp_directory_path() / "vorlux-web-unused.json";
+
+}  // namespace
+
+TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
+    ServedPanel panel(kUnsaved);
+    const auto client = panel.client();
     const auto status = [&](const std::string &path, const std::string &body) {
-        const httplib::Result result = client.Post(path, body, "application/json");
-        return result ? result->status : -1;
+        return statusOf(client->Post(path, body, "application/json"));
     };
     EXPECT_EQ(status("/api/value", std::string(kMaxRequestBody + 1, ' ')), 413);
     EXPECT_EQ(status("/api/value", "{\"id\": 32769, \"value\": "), 400);
@@ -163,7 +202,90 @@ TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
     EXPECT_EQ(status("/api/value", R"({"id": -1, "value": 2})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 1e12, "y": 0, "x0": 0, "y0": 0, "x1": 0, "y1": 0})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 5000, "y": 5, "x0": 5000, "y0": 5, "x1": 5000, "y1": 5})"), 400);
-    server.stop();
-    serving.join();
-    EXPECT_EQ(scene.filter(0).describe(), "Vorlux  (-0.222, 0.8)  15");
+
+    // A chunked body declares no length to hold it to. The refusal may come
+    // as a closed connection before the body is sent whole.
+    const auto chunked = [&](const std::string &body) {
+        return statusOf(client->Post(
+            "/api/value",
+            [&](size_t offset, httplib::DataSink &sink) {
+                sink.write(body.data() + offset, std::min<size_t>(body.size() - offset, 1 << 16));
+                if (offset + (1 << 16) >= body.size()) sink.done();
+                return true;
+            },
+            "application/json"));
+    };
+    EXPECT_NE(chunked(R"({"id": 32769, "value": 2})"), 200);
+    EXPECT_NE(chunked(R"({"id": 32769, "value": 2)" + std::string(5 << 20, ' ') + "}"), 200);
+    // A compressed body is as long as it unpacks to.
+    client->set_compress(true);
+    EXPECT_EQ(status("/api/value", R"({"id": 32769, "value": 3})"), 415);
+    EXPECT_EQ(panel.view(), "Vorlux  (-0.222, 0.8)  15");
+}
+
+TEST(PanelServer, APostIsTakenOnlyAsJsonFromThePageItself) {
+    const std::filesystem::path saved = std::filesystem::path(::testing::TempDir()) / "posted-scene.json";
+    std::filesystem::remove(saved);
+    ServedPanel panel(saved);
+    httplib::Client bare("127.0.0.1", panel.port);
+    const auto post = [&](const httplib::Headers &headers, const char *type) {
+        return statusOf(bare.Post("/api/save", headers, "{}", type));
+    };
+    const std::string own = "http://127.0.0.1:" + std::to_string(panel.port);
+    EXPECT_EQ(post({}, "text/plain"), 403);
+    EXPECT_EQ(post({{"Origin", ""}}, "application/json"), 403);
+    EXPECT_EQ(post({{"Sec-Fetch-Site", "cross-site"}}, "application/json"), 403);
+    EXPECT_EQ(post({{"Origin", own}}, "text/plain"), 415);
+    EXPECT_EQ(post({{"Origin", own}}, "application/x-www-form-urlencoded"), 415);
+    EXPECT_FALSE(std::filesystem::exists(saved));
+    EXPECT_EQ(post({{"Sec-Fetch-Site", "same-origin"}}, "application/json"), 200);
+    EXPECT_EQ(post({{"Origin", own}}, "Application/JSON; charset=utf-8"), 200);
+    EXPECT_TRUE(std::filesystem::exists(saved));
+}
+
+TEST(PanelServer, AScenePathThatIsNotUtf8IsShownWithReplacements) {
+    const std::filesystem::path saved = std::filesystem::path(::testing::TempDir()) / "caf\xE9-scene.json";
+    std::filesystem::remove(saved);
+    ServedPanel panel(saved);
+    const auto client = panel.client();
+    const httplib::Result described = client->Get("/api/panel");
+    ASSERT_EQ(statusOf(described), 200);
+    EXPECT_EQ(Json::parse(described->body)["scene"], saved.parent_path().string() + "/caf\uFFFD-scene.json");
+    EXPECT_EQ(statusOf(client->Post("/api/save", "{}", "application/json")), 200);
+    EXPECT_TRUE(std::filesystem::exists(saved));
+}
+
+// Clients that send a header line now and then, which a worker waits for:
+// more of them than the server library's own pool of workers takes.
+TEST(PanelServer, SlowClientsNeitherStallOthersNorKeepItFromStopping) {
+    ServedPanel panel(kUnsaved);
+    constexpr int kSlowClients = 48, kRounds = 60;
+    std::vector<int> sockets;
+    for (int i = 0; i < kSlowClients; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(panel.port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        sockets.push_back(fd);
+    }
+    std::atomic<int> rounds{0};
+    std::thread trickling([&] {
+        for (; rounds < kRounds; ++rounds) {
+            int open = 0;
+            for (int fd : sockets) {
+                const std::string line = rounds == 0 ? "GET /api/panel HTTP/1.1\r\n" : "X-Slow: 1\r\n";
+                open += send(fd, line.data(), line.size(), MSG_NOSIGNAL) > 0;
+            }
+            if (open == 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(statusOf(panel.client()->Get("/api/panel")), 200);
+    panel.stop();
+    EXPECT_LT(rounds.load(), kRounds) << "stopping waited for the slow clients";
+    trickling.join();
+    for (int fd : sockets) close(fd);
 }

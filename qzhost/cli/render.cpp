@@ -103,6 +103,7 @@ RenderRequest makeRequest(const RenderOptions &options, const FrameSettings &fra
     request.skipExisting = options.skipExisting;
     if (!options.video.empty()) {
         if (!ffmpegAvailable()) throw HostError("--video needs ffmpeg, which is not installed (apt-get install ffmpeg)");
+        checkVideo(options.video, request.frames.width, request.frames.height, request.frames.fps);
         request.video = options.video;
     }
     request.folder = options.output;

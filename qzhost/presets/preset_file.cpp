@@ -2,6 +2,7 @@
 
 #include "qzhost/base/error.h"
 #include "qzhost/image/png.h"
+#include "qzhost/presets/preset_name.h"
 
 namespace qzhost {
 namespace {
@@ -50,6 +51,11 @@ Preset presetFromFile(const std::vector<unsigned char> &bytes, const std::string
     preset.className = requiredText(document, "class", source);
     preset.server = requiredText(document, "server", source);
     preset.name = requiredText(document, "name", source);
+    try {
+        if (!preset.name.empty()) preset.name = presetName(preset.name);
+    } catch (const BadRequest &e) {
+        throw HostError(source + ": " + e.what());
+    }
     preset.created = requiredText(document, "created", source);
     if (preset.className.empty() || preset.server.empty()) throw HostError(source + ": the preset names no plug-in");
     const Json &settings = document.contains("settings") ? document["settings"] : Json();

@@ -7,6 +7,7 @@
 
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
+#include "qzhost/presets/preset_name.h"
 
 namespace qzhost {
 namespace {
@@ -57,8 +58,11 @@ private:
 
 const char *const kColumns = "id, class, server, name, created, settings, thumbnail";
 
+// Text read back is made printable: a database written before names had a
+// rule, or by another program, may hold any bytes.
 Preset presetFrom(const Statement &row) {
-    Preset preset{row.integer(0), row.text(1), row.text(2), row.text(3), row.text(4), {}, row.blob(6)};
+    Preset preset{row.integer(0),           printableText(row.text(1)), printableText(row.text(2)),
+                  printableText(row.text(3)), printableText(row.text(4)), {}, row.blob(6)};
     const Json settings = Json::parse(row.text(5), nullptr, false);
     if (settings.is_array()) preset.settings.assign(settings.begin(), settings.end());
     return preset;
@@ -138,6 +142,7 @@ void PresetStore::createOrCheckSchema() {
 
 int64_t PresetStore::add(Preset preset) {
     if (preset.created.empty()) preset.created = nowUtc();
+    if (!preset.name.empty()) preset.name = presetName(preset.name);
     Json settings = Json::array();
     for (Json &block : preset.settings) settings.push_back(std::move(block));
     // The default name needs the id, so the insert and the naming are one
@@ -179,7 +184,7 @@ std::optional<Preset> PresetStore::get(int64_t id) const {
 
 bool PresetStore::rename(int64_t id, const std::string &name) {
     Statement update(db_, "UPDATE presets SET name = ?2 WHERE id = ?1");
-    if (update.bind(1, id).bind(2, name).step() != SQLITE_DONE) fail("rename a preset");
+    if (update.bind(1, id).bind(2, presetName(name)).step() != SQLITE_DONE) fail("rename a preset");
     return sqlite3_changes(db_) > 0;
 }
 

@@ -38,11 +38,13 @@ public:
 
     const std::filesystem::path &file() const { return file_; }
 
-    // Stores a preset; an empty name becomes "Preset N" after its id.
+    // Stores a preset; an empty name becomes "Preset N" after its id. Names
+    // are taken through presetName(), which throws BadRequest for a bad one.
     int64_t add(Preset preset);
     std::vector<Preset> list() const;
     std::optional<Preset> get(int64_t id) const;
-    // Both return false when there is no such preset.
+    // Both return false when there is no such preset; rename takes the name
+    // through presetName().
     bool rename(int64_t id, const std::string &name);
     bool remove(int64_t id);
 

@@ -8,11 +8,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "qzhost/base/error.h"
+#include "qzhost/base/files.h"
+#include "qzhost/base/json.h"
 #include "qzhost/image/frame.h"
 
 extern char **environ;
@@ -37,6 +40,9 @@ int waitForExit(pid_t pid) {
     return status;
 }
 
+// Numbers as the scene file writes them.
+std::string decimal(double number) { return Json(number).dump(); }
+
 }  // namespace
 
 bool ffmpegAvailable() {
@@ -46,6 +52,33 @@ bool ffmpegAvailable() {
         if (!folder.empty() && access((std::filesystem::path(folder) / "ffmpeg").c_str(), X_OK) == 0) return true;
     }
     return false;
+}
+
+void checkVideo(const std::filesystem::path &file, int width, int height, double fps) {
+    const std::string video = "--video '" + file.string() + "'";
+    const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
+    std::error_code error;
+    if (std::filesystem::is_directory(file, error)) {
+        throw HostError(video + " is a folder; name a file in it, e.g. " + (file / "video.mp4").string());
+    }
+    if (!std::filesystem::is_directory(folder, error)) {
+        throw HostError(video + ": there is no folder '" + folder.string() + "' to put it in");
+    }
+    try {
+        PendingFile probe(file);
+    } catch (const HostError &e) {
+        throw HostError(video + ": " + e.what());
+    }
+    const int64_t paddedWidth = width + 128, paddedHeight = height + 128;
+    if (width > kMaxVideoSide || height > kMaxVideoSide || paddedWidth * paddedHeight >= std::numeric_limits<int>::max() / 8) {
+        throw HostError(video + ": ffmpeg cannot encode frames of " + std::to_string(width) + "x" +
+                        std::to_string(height) + " (at most " + std::to_string(kMaxVideoSide) +
+                        " pixels a side and about 268 million in all); render a smaller --size");
+    }
+    if (!(fps >= kMinVideoFps && fps <= kMaxVideoFps)) {
+        throw HostError(video + ": ffmpeg cannot make a video of " + decimal(fps) + " frames per second (it takes " +
+                        decimal(kMinVideoFps) + " to " + decimal(kMaxVideoFps) + "); change the scene's frames.fps");
+    }
 }
 
 VideoPipe::VideoPipe(const std::filesystem::path &file, int width, int height, double fps) : file_(file) {

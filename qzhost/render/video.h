@@ -13,6 +13,18 @@ namespace qzhost {
 // Whether ffmpeg can be started; checked before any work begins.
 bool ffmpegAvailable();
 
+// The frame rates and sizes the video takes: ffmpeg's H.264 encoder refuses
+// sides over 16384 pixels, ffmpeg itself frames whose (width + 128) x
+// (height + 128) reach INT_MAX / 8, and rates outside these bounds fail its muxer.
+inline constexpr int kMaxVideoSide = 16384;
+inline constexpr double kMinVideoFps = 0.001;
+inline constexpr double kMaxVideoFps = 1e6;
+
+// Throws HostError for what would otherwise fail only once every frame is
+// rendered: a target that is a folder, or in a folder that is missing or
+// takes no files, and a frame size or rate outside the bounds above.
+void checkVideo(const std::filesystem::path &file, int width, int height, double fps);
+
 class VideoPipe {
 public:
     // Starts ffmpeg writing to a temporary file beside the target.

@@ -2,12 +2,16 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <charconv>
+#include <filesystem>
 #include <utility>
 
 #include "qzhost/base/error.h"
 #include "qzhost/web/assets.h"
-#include "qzhost/web/request_guard.h"
 
 namespace qzhost {
 namespace {
@@ -15,12 +19,20 @@ namespace {
 constexpr const char *kLocalAddress = "127.0.0.1";
 constexpr const char *kJsonType = "application/json";
 
+// Each connection has a worker for as long as it is open, so a client that
+// sends slowly holds one: many workers, and a short wait for each piece of
+// a request (the page sends each whole), keep the others answered.
+constexpr size_t kConnectionWorkers = 64;
+constexpr time_t kReadTimeoutSeconds = 2;
+
 // The page loads nothing from elsewhere and may not be framed by other sites.
 constexpr const char *kContentPolicy = "default-src 'self'; frame-ancestors 'none'";
 
+// Paths and preset names may hold bytes that are not UTF-8 (a scene in such
+// a folder); they are shown with U+FFFD in their place.
 void sendJson(httplib::Response &response, const Json &body, int status = 200) {
     response.status = status;
-    response.set_content(body.dump(), kJsonType);
+    response.set_content(body.dump(-1, ' ', false, Json::error_handler_t::replace), kJsonType);
 }
 
 Json requestObject(const httplib::Request &request) {
@@ -77,13 +89,31 @@ httplib::Server::Handler answer(Action action) {
     };
 }
 
+// Shuts down this process's open connections on 127.0.0.1:port, which
+// wakes the workers that read from them: stopping the server waits for its
+// workers, and a client that sends slowly would otherwise keep one reading.
+void shutDownConnectionsTo(int port) {
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        int fd = 0;
+        const std::string name = entry.path().filename().string();
+        if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc()) continue;
+        sockaddr_in local{}, peer{};
+        socklen_t localSize = sizeof local, peerSize = sizeof peer;
+        const bool ours = getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localSize) == 0 &&
+                          local.sin_family == AF_INET && ntohs(local.sin_port) == port &&
+                          getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) == 0;
+        if (ours) shutdown(fd, SHUT_RDWR);
+    }
+}
+
 }  // namespace
 
 PanelServer::PanelServer(PanelSession &session)
     : session_(session), shelf_(session), server_(std::make_unique<httplib::Server>()) {
     server_->set_payload_max_length(kMaxRequestBody);
-    // Stopping waits for each worker, and a worker on an idle connection
-    // waits out this timeout first.
+    server_->new_task_queue = [] { return new httplib::ThreadPool(kConnectionWorkers); };
+    server_->set_read_timeout(kReadTimeoutSeconds);
     server_->set_keep_alive_timeout(1);
     // Only SO_REUSEADDR, for a quick restart: httplib would also set
     // SO_REUSEPORT, with which a second panel on the same port is accepted
@@ -93,11 +123,11 @@ PanelServer::PanelServer(PanelSession &session)
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     server_->set_pre_routing_handler([this](const httplib::Request &request, httplib::Response &response) {
-        const bool ownHost = isOwnHost(request.get_header_value("Host"), port_);
-        const bool ownOrigin = request.method != "POST" || !request.has_header("Origin") ||
-                               isOwnOrigin(request.get_header_value("Origin"), port_);
-        if (ownHost && ownOrigin) return httplib::Server::HandlerResponse::Unhandled;
-        sendJson(response, {{"error", ownHost ? "cross-site request refused" : "unknown host name"}}, 403);
+        const std::optional<Refusal> refusal = refusalOf(request, port_);
+        if (!refusal) return httplib::Server::HandlerResponse::Unhandled;
+        // The body, if any, is left unread: the connection cannot be reused.
+        response.set_header("Connection", "close");
+        sendJson(response, {{"error", refusal->message}}, refusal->status);
         return httplib::Server::HandlerResponse::Handled;
     });
     addRoutes();
@@ -179,6 +209,9 @@ int PanelServer::bind(int port) {
 
 void PanelServer::run() { server_->listen_after_bind(); }
 
-void PanelServer::stop() { server_->stop(); }
+void PanelServer::stop() {
+    server_->stop();
+    shutDownConnectionsTo(port_);
+}
 
 }  // namespace qzhost

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "qzhost/web/panel_session.h"
+#include "qzhost/web/request_guard.h"
 #include "qzhost/web/shelf_session.h"
 
 namespace httplib {
@@ -14,6 +15,8 @@ class Server;
 
 namespace qzhost {
 
+// The longest request body the server reads, by its declared length: the
+// request guard lets no body through without one.
 inline constexpr size_t kMaxRequestBody = 64 * 1024;
 
 class PanelServer {
@@ -26,7 +29,8 @@ public:
     // Binds to 127.0.0.1 on the port, or on a free port when it is 0, and
     // returns the port; throws HostError when that fails.
     int bind(int port);
-    // Serves until stop() is called (from any thread).
+    // Serves until stop() is called (from any thread), which also closes
+    // the connections still open.
     void run();
     void stop();
 

@@ -1,31 +1,8 @@
 #include "qzhost/web/shelf_session.h"
 
-#include <algorithm>
-
 #include "qzhost/services/host.h"
 
 namespace qzhost {
-namespace {
-
-// UTF-8 continuation bytes do not start a character.
-size_t characterCount(const std::string &text) {
-    return std::count_if(text.begin(), text.end(), [](unsigned char byte) { return (byte & 0xC0) != 0x80; });
-}
-
-std::string presetName(const std::string &given) {
-    const auto first = given.find_first_not_of(" \t");
-    const std::string name =
-        first == std::string::npos ? "" : given.substr(first, given.find_last_not_of(" \t") + 1 - first);
-    const bool control =
-        std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
-    if (name.empty() || control || characterCount(name) > kMaxPresetName) {
-        throw BadRequest("a preset name must be 1 to " + std::to_string(kMaxPresetName) +
-                         " characters, without line breaks or tabs");
-    }
-    return name;
-}
-
-}  // namespace
 
 ShelfClient *ShelfSession::findClient() const {
     const Shelf *shelf = panel_.host().shelf();

@@ -7,13 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "qzhost/presets/preset_name.h"
 #include "qzhost/services/shelf.h"
 #include "qzhost/web/panel_session.h"
 
 namespace qzhost {
-
-// The longest preset name the page may give, in characters.
-inline constexpr size_t kMaxPresetName = 100;
 
 class ShelfSession {
 public:
@@ -28,8 +26,8 @@ public:
     // Loads a preset through the module; the answer also carries "error"
     // when the module refused part of it.
     Json apply(int64_t id);
-    // Names are trimmed and must be 1 to kMaxPresetName characters without
-    // control characters.
+    // Names are taken through presetName(): trimmed, 1 to kMaxPresetName
+    // characters of UTF-8 without control characters.
     Json rename(int64_t id, const std::string &name);
     Json remove(int64_t id);
     Json close();
