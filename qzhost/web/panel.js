@@ -238,10 +238,10 @@ function previewControl(control) {
   canvas.id = 'preview';
   canvas.width = control.width;
   canvas.height = control.height;
-  canvas.title = 'Click to centre here; drag a box to zoom into it.';
+  canvas.title = 'Click to centre here; drag a box to zoom into it. Arrow keys move the view, + zooms in.';
   canvas.tabIndex = 0;
   canvas.setAttribute('role', 'img');
-  canvas.setAttribute('aria-label', 'Preview of the view at time 0: click to centre there, drag a box to zoom into it');
+  canvas.setAttribute('aria-label', 'Preview of the view at time 0: click to centre there, drag a box to zoom into it; arrow keys move the view, + zooms in');
   canvas.dataset.draws = '0';
   const band = document.createElement('div');
   band.className = 'band';
@@ -279,22 +279,29 @@ function previewControl(control) {
   canvas.addEventListener('pointermove', (event) => {
     if (start) showBand(start, pixelAt(event));
   });
-  canvas.addEventListener('pointerup', async (event) => {
+  canvas.addEventListener('pointerup', (event) => {
     if (!start) return;
     const from = start;
-    const to = pixelAt(event);
     start = null;
     band.style.display = 'none';
-    try {
-      const before = shownValues();
-      const answer = await post('/api/zoom', {
-        x: from.x, y: from.y, x0: from.x, y0: from.y, x1: to.x, y1: to.y, view: from.view,
-      });
-      say((await afterChange(answer, before)) || 'The view did not change: that is its centre already.');
-    } catch (error) {
-      if (error.stale) say('That gesture was made on an image that was being replaced, so it was dropped; try again on this one.', true);
-      else say(`The preview did not take that: ${error.message}`, true);
+    gesture(from, pixelAt(event), from.view);
+  });
+  // The keyboard works the same gestures: an arrow key is a click an eighth
+  // of the preview off the centre, + a box of half the preview's size.
+  canvas.addEventListener('keydown', (event) => {
+    const centre = { x: canvas.width >> 1, y: canvas.height >> 1 };
+    const offsets = { ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, -1], ArrowDown: [0, 1] };
+    if (event.key in offsets) {
+      const [dx, dy] = offsets[event.key];
+      const at = { x: centre.x + Math.round(dx * canvas.width / 8), y: centre.y + Math.round(dy * canvas.height / 8) };
+      gesture(at, at, shownView);
+    } else if (event.key === '+' || event.key === '=') {
+      const half = { x: canvas.width >> 2, y: canvas.height >> 2 };
+      gesture({ x: centre.x - half.x, y: centre.y - half.y }, { x: centre.x + half.x - 1, y: centre.y + half.y - 1 }, shownView);
+    } else {
+      return;
     }
+    event.preventDefault();
   });
   canvas.addEventListener('pointercancel', () => {
     start = null;
@@ -302,6 +309,19 @@ function previewControl(control) {
   });
   preview = canvas;
   return frame;
+}
+
+// A click (from equal to to) or a box, made on the given view; the module
+// measures the press point and the box in preview pixels.
+async function gesture(from, to, view) {
+  try {
+    const before = shownValues();
+    const answer = await post('/api/zoom', { x: from.x, y: from.y, x0: from.x, y0: from.y, x1: to.x, y1: to.y, view });
+    say((await afterChange(answer, before)) || 'The view did not change: that is its centre already.');
+  } catch (error) {
+    if (error.stale) say('That gesture was made on an image that was being replaced, so it was dropped; try again on this one.', true);
+    else say(`The preview did not take that: ${error.message}`, true);
+  }
 }
 
 // Draws the preview and returns the version of the view it shows.

@@ -115,6 +115,18 @@ async function redrawnAfter(gesture) {
   await settled();
 }
 
+// Holds the page's preview requests back until the returned function is
+// called, as a slow redraw would.
+async function holdPreviews() {
+  let release;
+  const held = new Promise((resolve) => { release = resolve; });
+  await page.route('**/api/preview', async (route) => { await held; await route.continue().catch(() => {}); });
+  return async () => {
+    release();
+    await page.unroute('**/api/preview');
+  };
+}
+
 async function clickPreview(x, y) {
   const at = await onPreview(x, y);
   await redrawnAfter(() => page.mouse.click(at.x, at.y));
@@ -272,17 +284,22 @@ try {
     await settled();
     const x = await value(CENTER_X);
     const at = await onPreview((WIDTH >> 1) + 10, HEIGHT >> 1);
-    await page.mouse.dblclick(at.x, at.y);
-    await page.waitForSelector('#status:has-text("dropped")');
+    // The first click's redraw is held back, as a slow one would be, until
+    // the second click is in.
+    const release = await holdPreviews();
+    try {
+      await page.mouse.dblclick(at.x, at.y);
+      await page.waitForSelector('#status:has-text("dropped")');
+    } finally {
+      await release();
+    }
     await page.waitForFunction(() => document.body.dataset.pending === '0' && !document.body.dataset.drawing);
     const zoom = await value(ZOOM);
     assert.equal(await value(CENTER_X), x + 10 * (3.2 / zoom / WIDTH));
   });
 
   await check('a pending redraw is shown over the old image, which stays', async () => {
-    let release;
-    const held = new Promise((resolve) => { release = resolve; });
-    await page.route('**/api/preview', async (route) => { await held; await route.continue().catch(() => {}); });
+    const release = await holdPreviews();
     try {
       const before = await previewSum();
       const at = await onPreview(30, 30);
@@ -294,8 +311,7 @@ try {
       assert.equal(await page.inputValue(`#control-${CENTER_Y}`), '0.25');
       await page.press(`#control-${CENTER_Y}`, 'Escape');
     } finally {
-      release();
-      await page.unroute('**/api/preview');
+      await release();
     }
     await page.waitForSelector('.busy', { state: 'hidden' });
     await settled();
@@ -330,6 +346,21 @@ try {
     for (const control of served.filter((c) => 'value' in c)) {
       assert.equal(await page.inputValue(`#control-${control.id}`), String(control.value));
     }
+  });
+
+  await check('the preview and the shelf work from the keyboard and name themselves', async () => {
+    await page.getByRole('img', { name: /^Preview of the view at time 0/ }).focus();
+    const [x, y, zoom] = [await value(CENTER_X), await value(CENTER_Y), await value(ZOOM)];
+    await redrawnAfter(() => page.keyboard.press('ArrowRight'));
+    assert.ok(Math.abs(await value(CENTER_X) - (x + (WIDTH / 8) * (3.2 / zoom / WIDTH))) < 1e-12);
+    assert.equal(await value(CENTER_Y), y);
+    await redrawnAfter(() => page.keyboard.press('+'));
+    assert.ok(Math.abs(await value(ZOOM) - 2 * zoom) < 1e-9);
+    await page.click(`#control-${ADD_PRESET}`);
+    await page.waitForSelector('#status:has-text("Preset added")');
+    const name = await page.inputValue('#presets li:last-child input.name');
+    assert.equal(await page.getByRole('button', { name: `Delete ${name}`, exact: true }).count(), 1);
+    assert.equal(await page.getByRole('button', { name: `Apply ${name}`, exact: true }).count(), 1);
   });
 
   await check('the page fits 360 px and 1280 px windows, with the shelf in view at 400 px', async () => {
