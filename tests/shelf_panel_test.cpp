@@ -186,7 +186,7 @@ TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresets) {
     session_.setValue(kZoom, 100.0);
     session_.previewGesture(40, 10, {40, 10, 40, 10});
     const Json applied = shelf_.apply(id);
-    EXPECT_EQ(applied, Json::parse(R"({"redraw": true})"));
+    EXPECT_EQ(applied, (Json{{"redraw", true}, {"view", session_.view()}}));
     EXPECT_EQ(value(kZoom), 15.0);
     EXPECT_EQ(value(kCenterX), -0.222);
 

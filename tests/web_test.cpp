@@ -62,6 +62,18 @@ TEST(Sizes, PreviewSidesFromOneTo1024) {
     }
 }
 
+TEST(Sizes, ThePreviewTakesTheFramesShapeWithinItsSpace) {
+    const auto fitted = [](Size box, int width, int height, double pixelAspect = 1.0) {
+        const Size size = previewSizeFor(box, FrameSettings{.width = width, .height = height, .pixelAspect = pixelAspect});
+        return std::pair(size.width, size.height);
+    };
+    EXPECT_EQ(fitted({320, 240}, 1280, 720), std::pair(320, 180));
+    EXPECT_EQ(fitted({320, 240}, 64, 48), std::pair(320, 240));
+    EXPECT_EQ(fitted({320, 240}, 720, 1280), std::pair(135, 240));
+    EXPECT_EQ(fitted({320, 240}, 640, 720, 2.0), std::pair(320, 180));
+    EXPECT_EQ(fitted({1, 1024}, 32768, 1), std::pair(1, 1));
+}
+
 class Session : public ::testing::Test {
 protected:
     Json valueOf(unsigned long id) { return describedValue(session_, id); }
@@ -140,6 +152,16 @@ TEST_F(Session, EditsThatWouldLeaveAnUnloadableSceneAreRefusedAndChangeNothing) 
     EXPECT_EQ(filter.describe(), "Vorlux  (-0.222, 0.8)  0") << "the module's own view is put back too";
     session_.save();
     EXPECT_EQ(readSceneFile(saved_).filters.at(0).state, flat);
+}
+
+TEST_F(Session, AGestureOnAViewThatHasMovedOnIsRefusedAndNotApplied) {
+    const unsigned long shown = session_.drawView().view;
+    const Json answer = session_.previewGesture(40, 24, {40, 24, 40, 24}, shown);
+    EXPECT_GT(answer.at("view").get<unsigned long>(), shown);
+    const Json centre = valueOf(kCenterX);
+    EXPECT_THROW(session_.previewGesture(40, 24, {40, 24, 40, 24}, shown), StaleView);
+    EXPECT_EQ(valueOf(kCenterX), centre);
+    EXPECT_EQ(session_.describe()["view"], answer["view"]);
 }
 
 TEST_F(Session, ABoxZoomsInAndAButtonWithoutAShelfChangesNothing) {

@@ -88,7 +88,7 @@ void openShelfIfPossible(Host &host, const std::string &file) {
 }
 
 void runPanel(const PanelOptions &options) {
-    const Size preview = parsePreviewSize(options.preview);
+    const Size previewBox = parsePreviewSize(options.preview);
     Host host;
     const bool fromFile = !options.scene.empty();
     LoadedScene scene(host, fromFile ? readSceneFile(options.scene) : defaultScene(),
@@ -97,7 +97,7 @@ void runPanel(const PanelOptions &options) {
     if (scene.size() == 0) throw HostError(options.scene + ": the scene has no filter whose panel to show");
     const std::filesystem::path saveTo = saveTarget(options);
     openShelfIfPossible(host, options.shelf);
-    PanelSession session(scene, saveTo, preview);
+    PanelSession session(scene, saveTo, previewSizeFor(previewBox, scene.frames()));
     PanelServer server(session);
     const int port = server.bind(options.port);
     std::cout << "Panel of " << scene.filter(0).describe() << " at http://127.0.0.1:" << port << "/\n"
@@ -117,7 +117,8 @@ void addPanelCommand(CLI::App &app) {
     command->add_option("--port", options->port, "The port to listen on; 0 picks a free one.")
         ->capture_default_str()
         ->check(CLI::Range(0, 65535));
-    command->add_option("--preview", options->preview, "The preview's size, WIDTHxHEIGHT, at most 1024x1024.")
+    command->add_option("--preview", options->preview, "The space for the preview, WIDTHxHEIGHT, at most 1024x1024; the preview takes "
+                        "the largest size within it that has the scene frame's shape.")
         ->capture_default_str();
     command->add_option("--scene-out", options->sceneOut,
                         "Where \"Save scene\" writes; by default the scene file, or a new vorlux-scene.json.");

@@ -1,5 +1,7 @@
 // The panel page: builds the controls the host describes, draws the preview
-// the module paints, and sends edits, clicks, boxes and presses back.
+// the module paints, and sends edits, clicks, boxes and presses back. Every
+// open page of the panel listens to the server's change events and redraws
+// when the view moves on, so that all of them show the same state.
 'use strict';
 
 const statusLine = document.getElementById('status');
@@ -13,14 +15,15 @@ function say(text, isError = false) {
 }
 
 // Counts requests in flight on the body, so that a watcher can tell when the
-// page has settled.
+// page has settled. A refused request throws an error carrying the status
+// and whether the server found the gesture stale.
 async function request(path, options) {
   document.body.dataset.pending = Number(document.body.dataset.pending) + 1;
   try {
     const response = await fetch(path, { cache: 'no-store', ...options });
     if (!response.ok) {
       const problem = await response.json().catch(() => ({ error: response.statusText }));
-      throw new Error(problem.error);
+      throw Object.assign(new Error(problem.error), { status: response.status, stale: Boolean(problem.stale) });
     }
     return response;
   } finally {
@@ -35,6 +38,69 @@ async function post(path, body = {}) {
   return response.json();
 }
 
+// The view versions: the server moves its version on with every change,
+// and the page remembers which one its preview shows. Gestures carry the
+// shown one, so that a gesture on an image the user has not seen replaced
+// yet is refused rather than measured against another view.
+let shownView = 0;
+let wantedView = 0;
+let redrawing = null;
+
+// Redraws until the preview shows at least the given view; redraws asked
+// for meanwhile join the one in flight. Resolves when the page has caught up.
+function redrawTo(view) {
+  wantedView = Math.max(wantedView, view);
+  if (!redrawing && shownView < wantedView) redrawing = redrawLoop();
+  return redrawing ?? Promise.resolve();
+}
+
+// A redraw counts as a request in flight from start to end, values included.
+async function redrawLoop() {
+  document.body.dataset.drawing = 'true';
+  document.body.dataset.pending = Number(document.body.dataset.pending) + 1;
+  try {
+    while (shownView < wantedView) await redrawOnce();
+  } catch (error) {
+    wantedView = shownView;
+    say(`The preview could not be drawn: ${error.message}`, true);
+  } finally {
+    delete document.body.dataset.drawing;
+    document.body.dataset.pending = Number(document.body.dataset.pending) - 1;
+    redrawing = null;
+  }
+}
+
+async function redrawOnce() {
+  const view = await drawPreview();
+  const panel = await readPanel();
+  for (const control of panel.controls) {
+    const input = valueInputs.get(control.id);
+    if (input) showValue(input, control.value);
+  }
+  shownView = view;
+  wantedView = Math.max(wantedView, panel.view);
+  if (preview) preview.dataset.draws = Number(preview.dataset.draws) + 1;
+}
+
+// The values as shown, to tell the user afterwards what a gesture changed.
+function shownValues() {
+  return new Map([...valueInputs].map(([id, input]) => [id, input.dataset.value]));
+}
+
+function changesSince(before) {
+  const changed = [];
+  for (const [id, input] of valueInputs) {
+    if (before.get(id) !== input.dataset.value) changed.push(`${input.dataset.label} set to ${input.dataset.value}`);
+  }
+  return changed.length ? `${changed.join(', ')}.` : '';
+}
+
+// Waits for the redraw an answer asks for, then says what changed.
+async function afterChange(answer, before = shownValues()) {
+  if (answer.redraw) await redrawTo(answer.view);
+  return changesSince(before);
+}
+
 function guideText(control) {
   const parts = [];
   if ('min' in control && 'max' in control) parts.push(`${control.min} to ${control.max}`);
@@ -42,17 +108,35 @@ function guideText(control) {
   return parts.length ? parts.join(', ') : '';
 }
 
+// Numbers are shown as JavaScript writes them: the shortest text that reads
+// back as the same double.
 function showValue(input, value) {
-  input.value = String(value);
-  input.dataset.value = String(value);
-  const below = input.min !== '' && value < Number(input.min);
-  const above = input.max !== '' && value > Number(input.max);
+  const text = String(value);
+  // A field the user is typing in keeps the edit; Escape goes back to the new value.
+  if (!('edited' in input.dataset)) input.value = text;
+  input.dataset.value = text;
+  const below = 'min' in input.dataset && value < Number(input.dataset.min);
+  const above = 'max' in input.dataset && value > Number(input.dataset.max);
   input.classList.toggle('outside', below || above);
   input.title = below || above ? 'Outside the suggested range; the value is kept as it is.' : '';
 }
 
-async function afterChange(answer) {
-  if (answer.redraw) await refresh();
+// Any real number, with a point or a single decimal comma ("0,5" is 0.5)
+// and an optional exponent; null for anything else, and for numbers too
+// large for a double.
+function readNumber(text) {
+  let written = text.trim();
+  if (!written.includes('.') && (written.match(/,/g) ?? []).length === 1) written = written.replace(',', '.');
+  if (!/^[+-]?(\d+\.?\d*|\.\d+)(e[+-]?\d+)?$/i.test(written)) return null;
+  const value = Number(written);
+  return Number.isFinite(value) ? value : null;
+}
+
+// One unit of the value's second significant digit: about a tenth to a
+// hundredth of the value, whatever its scale.
+function nudged(value, direction, hintedStep) {
+  const step = value === 0 ? hintedStep ?? 0.1 : 10 ** (Math.floor(Math.log10(Math.abs(value))) - 1);
+  return Number((value + direction * step).toPrecision(15));
 }
 
 function valueControl(control) {
@@ -61,51 +145,88 @@ function valueControl(control) {
   const name = document.createElement('span');
   name.textContent = control.label;
   const input = document.createElement('input');
-  input.type = 'number';
+  input.type = 'text';
+  input.inputMode = 'decimal';
+  input.autocomplete = 'off';
+  input.spellcheck = false;
   input.id = `control-${control.id}`;
-  for (const attribute of ['min', 'max', 'step']) {
-    if (attribute in control) input[attribute] = control[attribute];
-  }
-  input.addEventListener('change', async () => {
-    const value = Number(input.value);
-    if (input.value.trim() === '' || !Number.isFinite(value)) {
-      say(`${control.label} needs a number; it stays ${input.dataset.value}.`, true);
-      showValue(input, Number(input.dataset.value));
-      return;
-    }
+  input.dataset.label = control.label;
+  for (const limit of ['min', 'max']) if (limit in control) input.dataset[limit] = control[limit];
+
+  const send = async (value) => {
     try {
-      await afterChange(await post('/api/value', { id: control.id, value }));
-      say(`${control.label} set to ${value}.`);
+      const before = shownValues();
+      await afterChange(await post('/api/value', { id: control.id, value }), before);
+      say(`${control.label} set to ${input.dataset.value}.`);
     } catch (error) {
       say(`${control.label} was not changed: ${error.message}`, true);
+    }
+  };
+  input.addEventListener('input', () => { input.dataset.edited = ''; });
+  input.addEventListener('blur', () => { delete input.dataset.edited; });
+  input.addEventListener('change', () => {
+    delete input.dataset.edited;
+    const value = readNumber(input.value);
+    if (value === null) {
+      say(`${control.label} needs a number such as 0.5 or -1.5e-3; "${input.value.trim()}" is none. It stays ${input.dataset.value}.`, true);
+      input.value = input.dataset.value;
+      return;
+    }
+    input.value = String(value);
+    send(value);
+  });
+  input.addEventListener('keydown', (event) => {
+    if (event.key === 'Escape') {
+      event.stopPropagation();
+      delete input.dataset.edited;
+      if (input.value !== input.dataset.value) say(`${control.label} left at ${input.dataset.value}.`);
+      input.value = input.dataset.value;
+    } else if (event.key === 'ArrowUp' || event.key === 'ArrowDown') {
+      event.preventDefault();
+      const value = readNumber(input.value) ?? Number(input.dataset.value);
+      input.value = String(nudged(value, event.key === 'ArrowUp' ? 1 : -1, control.step));
+      send(Number(input.value));
     }
   });
   const guide = document.createElement('span');
   guide.className = 'guide';
   guide.textContent = guideText(control);
+  input.title = 'Any number; ↑ and ↓ change it by a step of its second digit, Escape undoes an edit.';
   row.append(name, input, guide);
   valueInputs.set(control.id, input);
   showValue(input, control.value);
   return row;
 }
 
+// The module's buttons work the preset shelf, so the drawer follows them,
+// and the status line says what became of the press.
 function buttonControl(control) {
   const button = document.createElement('button');
   button.type = 'button';
   button.id = `control-${control.id}`;
   button.textContent = control.label;
-  // The module's buttons work the preset shelf, so the drawer follows them.
   button.addEventListener('click', async () => {
     try {
-      await afterChange(await post('/api/button', { id: control.id }));
+      const before = shownValues();
+      const shelfBefore = lastShelf;
+      const changes = await afterChange(await post('/api/button', { id: control.id }), before);
       const shelf = await refreshShelf();
-      if (shelf.error) say(`${control.label}: ${shelf.error}`, true);
-      else say(`${control.label} pressed.`);
+      say(...pressOutcome(control.label, shelfBefore, shelf, changes));
     } catch (error) {
       say(`${control.label} failed: ${error.message}`, true);
     }
   });
   return button;
+}
+
+function pressOutcome(label, before, after, changes) {
+  if (after.error) return [`${label}: ${after.error}`, true];
+  const known = new Set(before?.presets.map((preset) => preset.id));
+  const added = after.presets.filter((preset) => !known.has(preset.id));
+  if (added.length) return [`Preset added: "${added.map((preset) => preset.name).join('", "')}".`];
+  if (after.open && !before?.open) return ['Preset shelf opened.'];
+  if (changes) return [changes];
+  return [`${label}: nothing changed.`];
 }
 
 // The preview: a click re-centres, a dragged box zooms into the box. Both
@@ -117,11 +238,17 @@ function previewControl(control) {
   canvas.id = 'preview';
   canvas.width = control.width;
   canvas.height = control.height;
-  canvas.title = 'Click to centre here; drag a box to zoom into it.';
+  canvas.title = 'Click to centre here; drag a box to zoom into it. Arrow keys move the view, + zooms in.';
+  canvas.tabIndex = 0;
+  canvas.setAttribute('role', 'img');
+  canvas.setAttribute('aria-label', 'Preview of the view at time 0: click to centre there, drag a box to zoom into it; arrow keys move the view, + zooms in');
   canvas.dataset.draws = '0';
   const band = document.createElement('div');
   band.className = 'band';
-  frame.append(canvas, band);
+  const busy = document.createElement('span');
+  busy.className = 'busy';
+  busy.textContent = 'Drawing…';
+  frame.append(canvas, band, busy);
 
   const pixelAt = (event) => {
     const box = canvas.getBoundingClientRect();
@@ -146,23 +273,35 @@ function previewControl(control) {
   canvas.addEventListener('pointerdown', (event) => {
     if (event.button !== 0) return;
     canvas.setPointerCapture(event.pointerId);
-    start = pixelAt(event);
+    start = { ...pixelAt(event), view: shownView };
     event.preventDefault();
   });
   canvas.addEventListener('pointermove', (event) => {
     if (start) showBand(start, pixelAt(event));
   });
-  canvas.addEventListener('pointerup', async (event) => {
+  canvas.addEventListener('pointerup', (event) => {
     if (!start) return;
     const from = start;
-    const to = pixelAt(event);
     start = null;
     band.style.display = 'none';
-    try {
-      await afterChange(await post('/api/zoom', { x: from.x, y: from.y, x0: from.x, y0: from.y, x1: to.x, y1: to.y }));
-    } catch (error) {
-      say(`The preview did not take that: ${error.message}`, true);
+    gesture(from, pixelAt(event), from.view);
+  });
+  // The keyboard works the same gestures: an arrow key is a click an eighth
+  // of the preview off the centre, + a box of half the preview's size.
+  canvas.addEventListener('keydown', (event) => {
+    const centre = { x: canvas.width >> 1, y: canvas.height >> 1 };
+    const offsets = { ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, -1], ArrowDown: [0, 1] };
+    if (event.key in offsets) {
+      const [dx, dy] = offsets[event.key];
+      const at = { x: centre.x + Math.round(dx * canvas.width / 8), y: centre.y + Math.round(dy * canvas.height / 8) };
+      gesture(at, at, shownView);
+    } else if (event.key === '+' || event.key === '=') {
+      const half = { x: canvas.width >> 2, y: canvas.height >> 2 };
+      gesture({ x: centre.x - half.x, y: centre.y - half.y }, { x: centre.x + half.x - 1, y: centre.y + half.y - 1 }, shownView);
+    } else {
+      return;
     }
+    event.preventDefault();
   });
   canvas.addEventListener('pointercancel', () => {
     start = null;
@@ -172,9 +311,24 @@ function previewControl(control) {
   return frame;
 }
 
+// A click (from equal to to) or a box, made on the given view; the module
+// measures the press point and the box in preview pixels.
+async function gesture(from, to, view) {
+  try {
+    const before = shownValues();
+    const answer = await post('/api/zoom', { x: from.x, y: from.y, x0: from.x, y0: from.y, x1: to.x, y1: to.y, view });
+    say((await afterChange(answer, before)) || 'The view did not change: that is its centre already.');
+  } catch (error) {
+    if (error.stale) say('That gesture was made on an image that was being replaced, so it was dropped; try again on this one.', true);
+    else say(`The preview did not take that: ${error.message}`, true);
+  }
+}
+
+// Draws the preview and returns the version of the view it shows.
 async function drawPreview() {
-  if (!preview) return;
   const response = await request('/api/preview');
+  const view = Number(response.headers.get('X-View-Version'));
+  if (!preview) return view;
   const width = Number(response.headers.get('X-Preview-Width'));
   const height = Number(response.headers.get('X-Preview-Height'));
   const rgb = new Uint8Array(await response.arrayBuffer());
@@ -186,21 +340,11 @@ async function drawPreview() {
     image.data[target + 3] = 255;
   }
   preview.getContext('2d').putImageData(image, 0, 0);
-  preview.dataset.draws = Number(preview.dataset.draws) + 1;
+  return view;
 }
 
 async function readPanel() {
   return (await request('/api/panel')).json();
-}
-
-// Re-reads the values and redraws the preview, as the module asked.
-async function refresh() {
-  const panel = await readPanel();
-  for (const control of panel.controls) {
-    const input = valueInputs.get(control.id);
-    if (input) showValue(input, control.value);
-  }
-  await drawPreview();
 }
 
 function build(panel) {
@@ -226,9 +370,10 @@ function build(panel) {
 
 // The preset shelf drawer: shown while the shelf is open for this panel's
 // instance, with the presets it can take. It is re-read after every action
-// of the page, which is the only thing that changes the shelf meanwhile.
+// of the page and every change event, and rebuilt only when it differs.
 const shelfDrawer = document.getElementById('shelf');
 const presetList = document.getElementById('presets');
+let lastShelf = null;
 
 async function shelfAction(path, body, done) {
   try {
@@ -252,14 +397,16 @@ function presetItem(preset, longestName) {
   apply.type = 'button';
   apply.className = 'apply';
   apply.title = 'Apply this preset';
+  apply.setAttribute('aria-label', `Apply ${preset.name}`);
   const thumbnail = document.createElement('img');
   thumbnail.src = `/api/shelf/thumbnail?id=${preset.id}`;
   thumbnail.width = thumbnail.height = 128;
   thumbnail.alt = preset.name;
   apply.append(thumbnail);
   apply.addEventListener('click', async () => {
+    const before = shownValues();
     const answer = await shelfAction('/api/shelf/apply', { id: preset.id }, () => `Applied "${preset.name}".`);
-    if (answer) await afterChange(answer);
+    if (answer) await afterChange(answer, before);
   });
 
   const name = document.createElement('input');
@@ -280,6 +427,7 @@ function presetItem(preset, longestName) {
   remove.type = 'button';
   remove.className = 'delete';
   remove.textContent = 'Delete';
+  remove.setAttribute('aria-label', `Delete ${preset.name}`);
   remove.addEventListener('click', () => {
     if (window.confirm(`Delete the preset "${preset.name}"?`)) {
       shelfAction('/api/shelf/delete', { id: preset.id }, () => `Deleted "${preset.name}".`);
@@ -291,6 +439,8 @@ function presetItem(preset, longestName) {
 
 async function refreshShelf() {
   const shelf = await (await request('/api/shelf')).json();
+  if (JSON.stringify(shelf) === JSON.stringify(lastShelf)) return shelf;
+  lastShelf = shelf;
   document.getElementById('no-shelf').hidden = shelf.available;
   shelfDrawer.hidden = !shelf.open;
   const problem = document.getElementById('shelf-error');
@@ -301,8 +451,11 @@ async function refreshShelf() {
   return shelf;
 }
 
-document.getElementById('shelf-close').addEventListener('click', () =>
-  shelfAction('/api/shelf/close', {}, () => 'Preset shelf closed.'));
+const closeShelf = () => shelfAction('/api/shelf/close', {}, () => 'Preset shelf closed.');
+document.getElementById('shelf-close').addEventListener('click', closeShelf);
+document.addEventListener('keydown', (event) => {
+  if (event.key === 'Escape' && !shelfDrawer.hidden) closeShelf();
+});
 
 // When the page becomes the user's focus the host tells the module so
 // (panel event 4), and the module selects its client on the shelf.
@@ -316,6 +469,18 @@ async function selectPanel() {
 }
 window.addEventListener('focus', selectPanel);
 
+// Changes made by other pages (and this one): the view they moved to is
+// drawn, and the shelf re-read. The browser reconnects by itself after the
+// server restarts, and the first event then brings the page up to date.
+function followChanges() {
+  const changes = new EventSource('/api/events');
+  changes.addEventListener('message', (event) => {
+    const { view } = JSON.parse(event.data);
+    redrawTo(view);
+    refreshShelf().catch(() => {});
+  });
+}
+
 document.getElementById('save').addEventListener('click', async () => {
   try {
     const answer = await post('/api/save');
@@ -327,11 +492,13 @@ document.getElementById('save').addEventListener('click', async () => {
 
 (async () => {
   try {
-    build(await readPanel());
-    await drawPreview();
+    const panel = await readPanel();
+    build(panel);
+    await redrawTo(panel.view);
   } catch (error) {
     say(`The panel could not be loaded: ${error.message}`, true);
     return;
   }
+  followChanges();
   await selectPanel();
 })();

@@ -7,7 +7,10 @@
 #include <sys/socket.h>
 
 #include <charconv>
+#include <chrono>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <utility>
 
 #include "qzhost/base/error.h"
@@ -25,8 +28,13 @@ constexpr const char *kJsonType = "application/json";
 constexpr size_t kConnectionWorkers = 64;
 constexpr time_t kReadTimeoutSeconds = 2;
 
-// The page loads nothing from elsewhere and may not be framed by other sites.
-constexpr const char *kContentPolicy = "default-src 'self'; frame-ancestors 'none'";
+// The page loads nothing from elsewhere and may not be framed by other sites;
+// its icon is inline.
+constexpr const char *kContentPolicy = "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'";
+
+// An open event stream says something this often even when nothing changes,
+// so that a page that went away frees its worker.
+constexpr std::chrono::seconds kEventHeartbeat{10};
 
 // Paths and preset names may hold bytes that are not UTF-8 (a scene in such
 // a folder); they are shown with U+FFFD in their place.
@@ -74,13 +82,15 @@ int64_t presetId(const httplib::Request &request) {
 }
 
 // Answers a request through a session; a request naming what the panel
-// lacks becomes a 400, any other failure (a save, the database) a 500, each
-// with its message.
+// lacks becomes a 400, a gesture on a view that has moved on a 409, any
+// other failure (a save, the database) a 500, each with its message.
 template <typename Action>
 httplib::Server::Handler answer(Action action) {
     return [action](const httplib::Request &request, httplib::Response &response) {
         try {
             action(request, response);
+        } catch (const StaleView &e) {
+            sendJson(response, {{"error", e.what()}, {"stale", true}}, 409);
         } catch (const BadRequest &e) {
             sendJson(response, {{"error", e.what()}}, 400);
         } catch (const std::exception &e) {
@@ -135,6 +145,35 @@ PanelServer::PanelServer(PanelSession &session)
 
 PanelServer::~PanelServer() = default;
 
+template <typename Action>
+auto PanelServer::changing(Action action) {
+    return answer([this, action](const httplib::Request &request, httplib::Response &response) {
+        action(request, response);
+        feed_.publish();
+    });
+}
+
+// Server-sent events: each says {"view": version, "change": count}; the
+// first comes at once, the next whenever the count moves on. A page redraws
+// when the view has moved past the one it shows, and re-reads the shelf.
+void PanelServer::addEventStream() {
+    server_->Get("/api/events", [this](const httplib::Request &, httplib::Response &response) {
+        response.set_header("Cache-Control", "no-store");
+        auto seen = std::make_shared<std::optional<unsigned long>>();
+        response.set_chunked_content_provider("text/event-stream", [this, seen](size_t, httplib::DataSink &sink) {
+            const unsigned long now = *seen ? feed_.waitPast(**seen, kEventHeartbeat) : feed_.count();
+            if (feed_.stopped()) {
+                sink.done();
+                return true;
+            }
+            const std::string message = now == *seen ? std::string(": idle\n\n")
+                                                     : "data: " + Json{{"view", session_.view()}, {"change", now}}.dump() + "\n\n";
+            *seen = now;
+            return sink.write(message.data(), message.size());
+        });
+    });
+}
+
 void PanelServer::addRoutes() {
     const auto asset = [](std::string_view text, const char *type) {
         return [text, type](const httplib::Request &, httplib::Response &response) {
@@ -145,28 +184,33 @@ void PanelServer::addRoutes() {
     server_->Get("/", asset(assets::page_html, "text/html; charset=utf-8"));
     server_->Get("/panel.js", asset(assets::panel_js, "text/javascript; charset=utf-8"));
     server_->Get("/panel.css", asset(assets::panel_css, "text/css; charset=utf-8"));
+    addEventStream();
 
     server_->Get("/api/panel", answer([this](const auto &, auto &response) { sendJson(response, session_.describe()); }));
     // The preview travels as raw RGB rows; the page puts them on a canvas.
     server_->Get("/api/preview", answer([this](const auto &, auto &response) {
-        const Raster raster = session_.drawPreview();
+        const auto [raster, view] = session_.drawView();
         response.set_header("Cache-Control", "no-store");
         response.set_header("X-Preview-Width", std::to_string(raster.width));
         response.set_header("X-Preview-Height", std::to_string(raster.height));
+        response.set_header("X-View-Version", std::to_string(view));
         response.set_content(reinterpret_cast<const char *>(raster.rgb.data()), raster.rgb.size(),
                              "application/octet-stream");
     }));
-    server_->Post("/api/value", answer([this](const auto &request, auto &response) {
+    server_->Post("/api/value", changing([this](const auto &request, auto &response) {
         const Json body = requestObject(request);
         sendJson(response, session_.setValue(field<unsigned long>(body, "id"), field<double>(body, "value")));
     }));
-    server_->Post("/api/zoom", answer([this](const auto &request, auto &response) {
+    // "view", when given, is the version of the view the gesture was made on.
+    server_->Post("/api/zoom", changing([this](const auto &request, auto &response) {
         const Json body = requestObject(request);
         const int box[4] = {field<int>(body, "x0"), field<int>(body, "y0"), field<int>(body, "x1"),
                             field<int>(body, "y1")};
-        sendJson(response, session_.previewGesture(field<int>(body, "x"), field<int>(body, "y"), box));
+        const std::optional<unsigned long> madeOn =
+            body.contains("view") ? std::optional(field<unsigned long>(body, "view")) : std::nullopt;
+        sendJson(response, session_.previewGesture(field<int>(body, "x"), field<int>(body, "y"), box, madeOn));
     }));
-    server_->Post("/api/button", answer([this](const auto &request, auto &response) {
+    server_->Post("/api/button", changing([this](const auto &request, auto &response) {
         sendJson(response, session_.pressButton(field<unsigned long>(requestObject(request), "id")));
     }));
     // Event 4 of the panel: the page has become the user's focus.
@@ -179,18 +223,18 @@ void PanelServer::addRoutes() {
         response.set_header("Cache-Control", "no-store");
         response.set_content(reinterpret_cast<const char *>(png.data()), png.size(), "image/png");
     }));
-    server_->Post("/api/shelf/apply", answer([this](const auto &request, auto &response) {
+    server_->Post("/api/shelf/apply", changing([this](const auto &request, auto &response) {
         sendJson(response, shelf_.apply(field<int64_t>(requestObject(request), "id")));
     }));
-    server_->Post("/api/shelf/rename", answer([this](const auto &request, auto &response) {
+    server_->Post("/api/shelf/rename", changing([this](const auto &request, auto &response) {
         const Json body = requestObject(request);
         sendJson(response, shelf_.rename(field<int64_t>(body, "id"), text(body, "name")));
     }));
-    server_->Post("/api/shelf/delete", answer([this](const auto &request, auto &response) {
+    server_->Post("/api/shelf/delete", changing([this](const auto &request, auto &response) {
         sendJson(response, shelf_.remove(field<int64_t>(requestObject(request), "id")));
     }));
     server_->Post("/api/shelf/close",
-                  answer([this](const auto &, auto &response) { sendJson(response, shelf_.close()); }));
+                  changing([this](const auto &, auto &response) { sendJson(response, shelf_.close()); }));
     server_->Post("/api/save", answer([this](const auto &, auto &response) {
         sendJson(response, {{"path", session_.save().string()}});
     }));
@@ -210,6 +254,7 @@ int PanelServer::bind(int port) {
 void PanelServer::run() { server_->listen_after_bind(); }
 
 void PanelServer::stop() {
+    feed_.stop();
     server_->stop();
     shutDownConnectionsTo(port_);
 }

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "qzhost/web/change_feed.h"
 #include "qzhost/web/panel_session.h"
 #include "qzhost/web/request_guard.h"
 #include "qzhost/web/shelf_session.h"
@@ -36,9 +37,15 @@ public:
 
 private:
     void addRoutes();
+    void addEventStream();
+    // The handler of a request that may change what the pages show: it
+    // answers through the action and then tells every open page.
+    template <typename Action>
+    auto changing(Action action);
 
     PanelSession &session_;
     ShelfSession shelf_;
+    ChangeFeed feed_;
     std::unique_ptr<httplib::Server> server_;
     int port_ = 0;
 };

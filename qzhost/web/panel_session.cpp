@@ -1,5 +1,7 @@
 #include "qzhost/web/panel_session.h"
 
+#include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "qzhost/services/host.h"
@@ -7,6 +9,13 @@
 namespace qzhost {
 
 Size parsePreviewSize(const std::string &text) { return parseSize(text, kMaxPreviewSide, "--preview"); }
+
+Size previewSizeFor(Size box, const FrameSettings &frames) {
+    const double aspect = frames.width * frames.pixelAspect / frames.height;
+    const auto side = [](double length) { return std::max(1, static_cast<int>(std::lround(length))); };
+    if (box.width >= box.height * aspect) return {side(box.height * aspect), box.height};
+    return {box.width, side(box.width / aspect)};
+}
 
 PanelSession::PanelSession(LoadedScene &scene, std::filesystem::path saveTo, Size preview)
     : mutex_(scene.host().moduleCalls()),
@@ -62,14 +71,15 @@ Json PanelSession::describe() {
     return Json{{"title", open_.panel().hints.title},
                 {"controls", std::move(controls)},
                 {"controlTypes", types},
-                {"scene", saveTo_.string()}};
+                {"scene", saveTo_.string()},
+                {"view", view_.load()}};
 }
 
-Raster PanelSession::drawPreview() {
+DrawnView PanelSession::drawView() {
     Raster raster(previewSize_.width, previewSize_.height);
     std::lock_guard lock(mutex_);
     open_.draw(raster);
-    return raster;
+    return {std::move(raster), view_};
 }
 
 Json PanelSession::setValue(unsigned long id, double value) {
@@ -81,7 +91,7 @@ Json PanelSession::setValue(unsigned long id, double value) {
     });
 }
 
-Json PanelSession::previewGesture(int x, int y, const int (&box)[4]) {
+Json PanelSession::previewGesture(int x, int y, const int (&box)[4], std::optional<unsigned long> madeOn) {
     const auto inside = [&](int px, int py) {
         return px >= 0 && py >= 0 && px < previewSize_.width && py < previewSize_.height;
     };
@@ -89,6 +99,9 @@ Json PanelSession::previewGesture(int x, int y, const int (&box)[4]) {
         throw BadRequest("a gesture must lie inside the preview");
     }
     std::lock_guard lock(mutex_);
+    if (madeOn && *madeOn != view_) {
+        throw StaleView("the view has changed since that gesture was made on it; it was not applied");
+    }
     return redrawAfter([&] {
         undoIfRefused([&] { open_.gesture(x, y, box); });
         return false;

@@ -5,9 +5,11 @@
 // several threads.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "qzhost/base/size.h"
@@ -22,6 +24,22 @@ inline constexpr int kMaxPreviewSide = 1024;
 // both sides are 1 to kMaxPreviewSide.
 Size parsePreviewSize(const std::string &text);
 
+// The largest size within the box that has the frame's shape as rendered
+// (its pixel aspect included), so that the preview shows what renders.
+Size previewSizeFor(Size box, const FrameSettings &frames);
+
+// A gesture made on a view that has changed since the page drew it; it was
+// not applied. The page gets it as a 409.
+struct StaleView : HostError {
+    explicit StaleView(const std::string &message) : HostError(message) {}
+};
+
+// A drawn preview and the version of the view it shows.
+struct DrawnView {
+    Raster raster;
+    unsigned long view;
+};
+
 class PanelSession {
 public:
     // Opens the panel of the scene's first filter; saves go to saveTo.
@@ -29,16 +47,20 @@ public:
 
     // Title, controls in the order the panel groups them, their values and
     // hinted guides, and the preview's control and size.
+    // "view" is the version of the view the values belong to.
     Json describe();
-    Raster drawPreview();
+    Raster drawPreview() { return drawView().raster; }
+    DrawnView drawView();
 
-    // Each answers {"redraw": true} when the page should redraw the preview
-    // and re-read the values. An edit that would leave a parameter with a
-    // value it cannot hold (see editValue) changes nothing and throws
-    // BadRequest with the reason.
+    // Each answers {"redraw": true, "view": version} when the page should
+    // redraw the preview and re-read the values. An edit that would leave a
+    // parameter with a value it cannot hold (see editValue) changes nothing
+    // and throws BadRequest with the reason.
     Json setValue(unsigned long id, double value);
-    // A click (a box of one point) or a dragged box on the preview, in its pixels.
-    Json previewGesture(int x, int y, const int (&box)[4]);
+    // A click (a box of one point) or a dragged box on the preview, in its
+    // pixels. With the version of the view it was made on, it throws
+    // StaleView when the view has changed since.
+    Json previewGesture(int x, int y, const int (&box)[4], std::optional<unsigned long> madeOn = std::nullopt);
     Json pressButton(unsigned long id);
     // Tells the module that its panel has become the user's focus, upon
     // which it selects its client on the preset shelf.
@@ -54,6 +76,10 @@ public:
     Host &host() { return scene_.host(); }
     OpenPanel &panel() { return open_; }
     std::mutex &moduleCalls() { return mutex_; }
+    // The version of the view: it moves on with every change the page
+    // should redraw for. Read without the lock.
+    unsigned long view() const { return view_; }
+
     // Runs a module call, with the lock held, that answers whether the
     // module reported a change, and tells the page to redraw after a change
     // or a refresh request.
@@ -62,7 +88,8 @@ public:
         const unsigned before = open_.refreshes();
         const bool redraw = call() || open_.refreshes() != before;
         unsaved_ = unsaved_ || redraw;
-        return Json{{"redraw", redraw}};
+        if (redraw) ++view_;
+        return Json{{"redraw", redraw}, {"view", view_.load()}};
     }
 
 private:
@@ -78,6 +105,7 @@ private:
     OpenPanel open_;
     const Control *preview_;
     bool unsaved_ = false;
+    std::atomic<unsigned long> view_ = 1;
 };
 
 }  // namespace qzhost

@@ -74,13 +74,15 @@ const shelfFile = path.join(temp, 'shelf.sqlite');
 const panel = startPanel(scene, shelfFile);
 const address = await panel.address;
 // A fresh profile in the temporary folder; never a downloaded browser.
-const browser = await chromium.launchPersistentContext(path.join(temp, 'profile'), {
+// A browser of its own per profile: two profiles are two users' tabs.
+const launch = (profile) => chromium.launchPersistentContext(profile, {
   executablePath: '/usr/bin/chromium',
   args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   viewport: { width: 900, height: 700 },
   deviceScaleFactor: 1,
-}).catch((error) => { panel.child.kill('SIGTERM'); throw error; });
+});
+const browser = await launch(path.join(temp, 'profile')).catch((error) => { panel.child.kill('SIGTERM'); throw error; });
 const page = browser.pages()[0] ?? await browser.newPage();
 
 const value = async (id) => Number(await page.inputValue(`#control-${id}`));
@@ -113,6 +115,18 @@ async function redrawnAfter(gesture) {
   await settled();
 }
 
+// Holds the page's preview requests back until the returned function is
+// called, as a slow redraw would.
+async function holdPreviews() {
+  let release;
+  const held = new Promise((resolve) => { release = resolve; });
+  await page.route('**/api/preview', async (route) => { await held; await route.continue().catch(() => {}); });
+  return async () => {
+    release();
+    await page.unroute('**/api/preview');
+  };
+}
+
 async function clickPreview(x, y) {
   const at = await onPreview(x, y);
   await redrawnAfter(() => page.mouse.click(at.x, at.y));
@@ -138,6 +152,7 @@ try {
     await clickPreview((WIDTH >> 1) + 1, HEIGHT >> 1);
     assert.equal(await value(CENTER_X), -0.222 + 1 * (3.2 / 15 / WIDTH));
     assert.equal(await value(CENTER_Y), 0.8);
+    assert.equal(await page.textContent('#status'), `Center X set to ${-0.222 + 1 * (3.2 / 15 / WIDTH)}.`);
   });
 
   await check('a dragged box zooms in by the preview width over the box width', async () => {
@@ -151,6 +166,7 @@ try {
     });
     const zoom = await value(ZOOM);
     assert.ok(Math.abs(zoom - 15 * WIDTH / 80) < 1e-9, `zoom ${zoom}`);
+    assert.match(await page.textContent('#status'), new RegExp(`Zoom set to ${zoom}\\.$`));
   });
 
   await check('editing Zoom redraws the preview', async () => {
@@ -186,6 +202,7 @@ try {
     await settled();
     assert.equal(await presets().count(), 1);
     assert.equal(await page.inputValue('#presets li input.name'), 'Preset 1');
+    assert.equal(await page.textContent('#status'), 'Preset added: "Preset 1".');
     await page.waitForFunction(() => document.querySelector('#presets img')?.naturalWidth === 128);
     await page.screenshot({ path: path.join(work, 'panel-shelf.png') });
   });
@@ -238,6 +255,148 @@ try {
     assert.equal(second.status, 2);
     assert.match(second.stderr, /^qzhost: cannot listen on 127\.0\.0\.1:\d+/);
   });
+  await check('a change in one tab is drawn in every other tab, and a save there keeps it', async () => {
+    const other = await launch(path.join(temp, 'profile-b'));
+    try {
+      const tab = other.pages()[0] ?? await other.newPage();
+      await tab.goto(address);
+      await tab.waitForFunction(() => Number(document.getElementById('preview')?.dataset.draws) > 0);
+      await tab.waitForFunction(() => document.body.dataset.pending === '0');
+      const drawn = Number(await tab.getAttribute('#preview', 'data-draws'));
+      await clickPreview(40, 200);
+      const shown = [await value(CENTER_X), await value(CENTER_Y)];
+      await tab.waitForFunction((n) => Number(document.getElementById('preview').dataset.draws) > n, drawn);
+      await tab.waitForFunction(() => document.body.dataset.pending === '0' && !document.body.dataset.drawing);
+      assert.deepEqual([Number(await tab.inputValue(`#control-${CENTER_X}`)),
+        Number(await tab.inputValue(`#control-${CENTER_Y}`))], shown);
+      const sumOf = (p) => p.evaluate(() => {
+        const canvas = document.getElementById('preview');
+        const { data } = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height);
+        return data.reduce((sum, byte) => (sum * 31 + byte) % 2147483647, 7);
+      });
+      assert.equal(await sumOf(tab), await sumOf(page));
+    } finally {
+      await other.close();
+    }
+  });
+
+  await check('a second click on an image still being replaced is dropped, not applied to the new view', async () => {
+    await settled();
+    const x = await value(CENTER_X);
+    const at = await onPreview((WIDTH >> 1) + 10, HEIGHT >> 1);
+    // The first click's redraw is held back, as a slow one would be, until
+    // the second click is in.
+    const release = await holdPreviews();
+    try {
+      await page.mouse.dblclick(at.x, at.y);
+      await page.waitForSelector('#status:has-text("dropped")');
+    } finally {
+      await release();
+    }
+    await page.waitForFunction(() => document.body.dataset.pending === '0' && !document.body.dataset.drawing);
+    const zoom = await value(ZOOM);
+    assert.equal(await value(CENTER_X), x + 10 * (3.2 / zoom / WIDTH));
+  });
+
+  await check('a pending redraw is shown over the old image, which stays', async () => {
+    const release = await holdPreviews();
+    try {
+      const before = await previewSum();
+      const at = await onPreview(30, 30);
+      await page.mouse.click(at.x, at.y);
+      await page.waitForSelector('.busy', { state: 'visible' });
+      assert.equal(await previewSum(), before);
+      // The page still answers the user meanwhile.
+      await page.fill(`#control-${CENTER_Y}`, '0.25');
+      assert.equal(await page.inputValue(`#control-${CENTER_Y}`), '0.25');
+      await page.press(`#control-${CENTER_Y}`, 'Escape');
+    } finally {
+      await release();
+    }
+    await page.waitForSelector('.busy', { state: 'hidden' });
+    await settled();
+  });
+
+  await check('value fields take any real number, step relative to the value, and Escape restores', async () => {
+    const field = `#control-${CENTER_X}`;
+    const typed = async (text) => {
+      await redrawnAfter(async () => { await page.fill(field, text); await page.press(field, 'Enter'); });
+      return value(CENTER_X);
+    };
+    assert.equal(await typed('-0.7465'), -0.7465);
+    await redrawnAfter(() => page.press(field, 'ArrowUp'));
+    assert.equal(await value(CENTER_X), -0.7365);
+    assert.equal(await typed('0,5'), 0.5);
+    assert.equal(await typed('-1.25e-1'), -0.125);
+    // The wheel over a focused field scrolls the page and leaves the value.
+    await page.focus(field);
+    await page.hover(field);
+    await page.mouse.wheel(0, 200);
+    await page.fill(field, '7');
+    await page.press(field, 'Escape');
+    assert.equal(await page.inputValue(field), '-0.125');
+    await page.fill(field, '1..2');
+    await page.press(field, 'Enter');
+    await page.waitForSelector('#status.error:has-text("needs a number")');
+    assert.equal(await page.inputValue(field), '-0.125');
+    await settled();
+    // Each field shows the shortest text that reads back as the server's double.
+    await clickPreview(3, 7);
+    const served = await page.evaluate(async () => (await (await fetch('/api/panel')).json()).controls);
+    for (const control of served.filter((c) => 'value' in c)) {
+      assert.equal(await page.inputValue(`#control-${control.id}`), String(control.value));
+    }
+  });
+
+  await check('the preview and the shelf work from the keyboard and name themselves', async () => {
+    await page.getByRole('img', { name: /^Preview of the view at time 0/ }).focus();
+    const [x, y, zoom] = [await value(CENTER_X), await value(CENTER_Y), await value(ZOOM)];
+    await redrawnAfter(() => page.keyboard.press('ArrowRight'));
+    assert.ok(Math.abs(await value(CENTER_X) - (x + (WIDTH / 8) * (3.2 / zoom / WIDTH))) < 1e-12);
+    assert.equal(await value(CENTER_Y), y);
+    await redrawnAfter(() => page.keyboard.press('+'));
+    assert.ok(Math.abs(await value(ZOOM) - 2 * zoom) < 1e-9);
+    await page.click(`#control-${ADD_PRESET}`);
+    await page.waitForSelector('#status:has-text("Preset added")');
+    const name = await page.inputValue('#presets li:last-child input.name');
+    assert.equal(await page.getByRole('button', { name: `Delete ${name}`, exact: true }).count(), 1);
+    assert.equal(await page.getByRole('button', { name: `Apply ${name}`, exact: true }).count(), 1);
+  });
+
+  await check('the page fits 360 px and 1280 px windows, with the shelf in view at 400 px', async () => {
+    const missing = [];
+    page.on('response', (response) => { if (response.status() === 404) missing.push(response.url()); });
+    const offScreen = () => page.evaluate(() => [...document.querySelectorAll('button, input, canvas, #shelf')]
+      .filter((element) => element.getClientRects().length > 0)
+      .filter((element) => {
+        const box = element.getBoundingClientRect();
+        return box.left < 0 || box.right > document.documentElement.clientWidth;
+      })
+      .map((element) => element.id || element.className || element.tagName));
+    for (const width of [360, 400, 1280]) {
+      await page.setViewportSize({ width, height: 760 });
+      await page.reload();
+      await page.waitForFunction(() => Number(document.getElementById('preview')?.dataset.draws) > 0);
+      await settled();
+      // Escape closes the drawer.
+      if (await page.isVisible('#shelf')) await page.keyboard.press('Escape');
+      await page.waitForSelector('#shelf', { state: 'hidden' });
+      assert.deepEqual(await offScreen(), [], `off-screen at ${width} px`);
+      assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth), `wider than ${width} px`);
+      await page.screenshot({ path: path.join(work, `panel-${width}.png`), fullPage: true });
+      await page.click(`#control-${OPEN_SHELF}`);
+      await page.waitForSelector('#shelf', { state: 'visible' });
+      assert.deepEqual(await offScreen(), [], `off-screen with the shelf at ${width} px`);
+      await page.screenshot({ path: path.join(work, `panel-${width}-shelf.png`), fullPage: true });
+    }
+    assert.deepEqual(missing, []);
+    // The browser asks for /favicon.ico unless the page names an icon it may load.
+    assert.ok(await page.evaluate(() => new Promise((resolve) => {
+      const icon = Object.assign(new Image(), { onload: () => resolve(true), onerror: () => resolve(false) });
+      icon.src = document.querySelector('link[rel~="icon"]')?.href ?? '/favicon.ico';
+    })), 'the page names no icon it can load');
+    await page.setViewportSize({ width: 900, height: 700 });
+  });
 } finally {
   await browser.close();
   panel.child.kill('SIGTERM');
@@ -264,6 +423,24 @@ await check('a damaged shelf database is reported and the panel works without pr
     withoutShelf.child.kill('SIGTERM');
   }
   assert.equal((await withoutShelf.exited).code, 0);
+});
+
+await check('the preview takes the shape of the scene\'s frame, pixel aspect included', async () => {
+  const wide = path.join(temp, 'wide.json');
+  fs.writeFileSync(wide, JSON.stringify({
+    frames: { width: 32, height: 36, pixelAspect: 2, fps: 24, first: 0, last: 0 },
+    filters: [{ module: path.resolve(modulePath), server: 'Vorlux' }],
+  }));
+  const widePanel = startPanel(wide, shelfFile);
+  try {
+    const at = await widePanel.address;
+    const { controls } = JSON.parse((await rawRequest(at, 'GET', {}, '/api/panel')).body);
+    const shown = controls.find((control) => 'width' in control);
+    assert.deepEqual([shown.width, shown.height], [WIDTH, 180]);
+  } finally {
+    widePanel.child.kill('SIGTERM');
+  }
+  await widePanel.exited;
 });
 
 fs.rmSync(temp, { recursive: true, force: true });
