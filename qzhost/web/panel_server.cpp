@@ -112,13 +112,13 @@ void PanelServer::addRoutes() {
             response.set_content(text.data(), text.size(), type);
         };
     };
-    server_->Get("/", asset(assets::page_html, "text/html; charset=utf-8"));
-    server_->Get("/panel.js", asset(assets::panel_js, "text/javascript; charset=utf-8"));
-    server_->Get("/panel.css", asset(assets::panel_css, "text/css; charset=utf-8"));
+    get("/", asset(assets::page_html, "text/html; charset=utf-8"));
+    get("/panel.js", asset(assets::panel_js, "text/javascript; charset=utf-8"));
+    get("/panel.css", asset(assets::panel_css, "text/css; charset=utf-8"));
 
-    server_->Get("/api/panel", answer([this](const auto &, auto &response) { sendJson(response, session_.describe()); }));
+    get("/api/panel", answer([this](const auto &, auto &response) { sendJson(response, session_.describe()); }));
     // The preview travels as raw RGB rows; the page puts them on a canvas.
-    server_->Get("/api/preview", answer([this](const auto &, auto &response) {
+    get("/api/preview", answer([this](const auto &, auto &response) {
         const Raster raster = session_.drawPreview();
         response.set_header("Cache-Control", "no-store");
         response.set_header("X-Preview-Width", std::to_string(raster.width));
@@ -126,44 +126,52 @@ void PanelServer::addRoutes() {
         response.set_content(reinterpret_cast<const char *>(raster.rgb.data()), raster.rgb.size(),
                              "application/octet-stream");
     }));
-    server_->Post("/api/value", answer([this](const auto &request, auto &response) {
+    post("/api/value", answer([this](const auto &request, auto &response) {
         const Json body = requestObject(request);
         sendJson(response, session_.setValue(field<unsigned long>(body, "id"), field<double>(body, "value")));
     }));
-    server_->Post("/api/zoom", answer([this](const auto &request, auto &response) {
+    post("/api/zoom", answer([this](const auto &request, auto &response) {
         const Json body = requestObject(request);
         const int box[4] = {field<int>(body, "x0"), field<int>(body, "y0"), field<int>(body, "x1"),
                             field<int>(body, "y1")};
         sendJson(response, session_.previewGesture(field<int>(body, "x"), field<int>(body, "y"), box));
     }));
-    server_->Post("/api/button", answer([this](const auto &request, auto &response) {
+    post("/api/button", answer([this](const auto &request, auto &response) {
         sendJson(response, session_.pressButton(field<unsigned long>(requestObject(request), "id")));
     }));
     // Event 4 of the panel: the page has become the user's focus.
-    server_->Post("/api/select",
-                  answer([this](const auto &, auto &response) { sendJson(response, session_.select()); }));
+    post("/api/select", answer([this](const auto &, auto &response) { sendJson(response, session_.select()); }));
 
-    server_->Get("/api/shelf", answer([this](const auto &, auto &response) { sendJson(response, shelf_.describe()); }));
-    server_->Get("/api/shelf/thumbnail", answer([this](const auto &request, auto &response) {
+    get("/api/shelf", answer([this](const auto &, auto &response) { sendJson(response, shelf_.describe()); }));
+    get("/api/shelf/thumbnail", answer([this](const auto &request, auto &response) {
         const std::vector<unsigned char> png = shelf_.thumbnail(presetId(request));
         response.set_header("Cache-Control", "no-store");
         response.set_content(reinterpret_cast<const char *>(png.data()), png.size(), "image/png");
     }));
-    server_->Post("/api/shelf/apply", answer([this](const auto &request, auto &response) {
+    post("/api/shelf/apply", answer([this](const auto &request, auto &response) {
         sendJson(response, shelf_.apply(field<int64_t>(requestObject(request), "id")));
     }));
-    server_->Post("/api/shelf/rename", answer([this](const auto &request, auto &response) {
+    post("/api/shelf/rename", answer([this](const auto &request, auto &response) {
         const Json body = requestObject(request);
         sendJson(response, shelf_.rename(field<int64_t>(body, "id"), text(body, "name")));
     }));
-    server_->Post("/api/shelf/delete", answer([this](const auto &request, auto &response) {
+    post("/api/shelf/delete", answer([this](const auto &request, auto &response) {
         sendJson(response, shelf_.remove(field<int64_t>(requestObject(request), "id")));
     }));
-    server_->Post("/api/shelf/close",
-                  answer([this](const auto &, auto &response) { sendJson(response, shelf_.close()); }));
-    server_->Post("/api/save", answer([this](const auto &, auto &response) {
+    post("/api/shelf/close", answer([this](const auto &, auto &response) { sendJson(response, shelf_.close()); }));
+    post("/api/save", answer([this](const auto &, auto &response) {
         sendJson(response, {{"path", session_.save().string()}});
     }));
+}
+
+void PanelServer::get(const std::string &path, Handler handler) {
+    routes_.push_back({"GET", path});
+    server_->Get(path, std::move(handler));
+}
+
+void PanelServer::post(const std::string &path, Handler handler) {
+    routes_.push_back({"POST", path});
+    server_->Post(path, std::move(handler));
 }
 
 int PanelServer::bind(int port) {

@@ -3,13 +3,18 @@
 // through a ShelfSession of the same panel.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "qzhost/web/panel_session.h"
 #include "qzhost/web/shelf_session.h"
 
 namespace httplib {
 class Server;
+struct Request;
+struct Response;
 }
 
 namespace qzhost {
@@ -30,12 +35,24 @@ public:
     void run();
     void stop();
 
+    // Every method and path the server answers, in the order they were added.
+    struct Route {
+        std::string method;
+        std::string path;
+    };
+    const std::vector<Route> &routes() const { return routes_; }
+
 private:
+    using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
     void addRoutes();
+    // Each route is added through these, so that routes() lists it.
+    void get(const std::string &path, Handler handler);
+    void post(const std::string &path, Handler handler);
 
     PanelSession &session_;
     ShelfSession shelf_;
     std::unique_ptr<httplib::Server> server_;
+    std::vector<Route> routes_;
     int port_ = 0;
 };
 
