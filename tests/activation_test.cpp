@@ -55,13 +55,20 @@ TEST_F(FilterActivation, WrongVersionAnswersOneWithoutAnyLookup) {
     EXPECT_EQ(instanceOps_.create, nullptr);
 }
 
-TEST_F(FilterActivation, MissingChannelInfoAnswersTwoAfterAllFourLookups) {
-    registry_.withdraw(HOST_CHANNEL_INFO);
-    EXPECT_EQ(activate(4), 2);
+TEST_F(FilterActivation, AnyMissingServiceAnswersTwoAfterAllFourLookups) {
     const std::vector<std::string> asked{HOST_ITEM_INFO, HOST_ENVELOPES, HOST_CHANNEL_INFO, HOST_PARAMS};
-    EXPECT_EQ(registry_.lookups(), asked);
-    EXPECT_EQ(instanceOps_.create, nullptr) << "tables stay unfilled";
-    EXPECT_EQ(record_.evaluate, nullptr);
+    const void *tables[] = {&itemInfo_, &envelopes_, &channelInfo_, &params_};
+    for (size_t missing = 0; missing < asked.size(); ++missing) {
+        ServiceRegistry registry;
+        for (size_t i = 0; i < asked.size(); ++i) {
+            if (i != missing) registry.offer(asked[i], tables[i]);
+        }
+        ServiceRegistry::Installation installed(registry);
+        EXPECT_EQ(activate(4), 2) << asked[missing];
+        EXPECT_EQ(registry.lookups(), asked);
+        EXPECT_EQ(instanceOps_.create, nullptr) << "tables stay unfilled";
+        EXPECT_EQ(record_.evaluate, nullptr);
+    }
 }
 
 TEST_F(FilterActivation, FullRegistryFillsEveryTable) {

@@ -8,14 +8,22 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 export XDG_DATA_HOME="$tmp/data"  # where a panel's preset shelf goes: never the user's
 
-expect() {  # expect CODE PATTERN ARGS...
+# Results go to stdout; errors, one line each, and progress to stderr, so
+# that a script can take the output of a command as it is.
+expect() {  # expect CODE PATTERN ARGS...: on stdout for code 0, else alone on stderr
     code=$1 pattern=$2
     shift 2
     "$qzhost" "$@" >"$tmp/out" 2>"$tmp/err"
     got=$?
-    if [ "$got" != "$code" ] || ! grep -q -- "$pattern" "$tmp/out" "$tmp/err"; then
-        echo "FAIL: qzhost $* gave exit $got (wanted $code and '$pattern')"
+    stream=$tmp/out
+    [ "$code" = 0 ] || stream=$tmp/err
+    if [ "$got" != "$code" ] || ! grep -q -- "$pattern" "$stream"; then
+        echo "FAIL: qzhost $* gave exit $got (wanted $code and '$pattern' on std${stream##*/})"
         cat "$tmp/out" "$tmp/err"
+        failed=1
+    fi
+    if [ "$code" != 0 ] && [ -s "$tmp/out" ]; then
+        echo "FAIL: qzhost $* failed but printed a result: $(cat "$tmp/out")"
         failed=1
     fi
     if [ "$code" = 2 ] && [ "$(wc -l <"$tmp/err")" != 1 ]; then
@@ -34,7 +42,7 @@ expect 2 'has no _mod_descrip' describe "$fixtures/no_descriptor.p"
 expect 2 'has wrong codes 0x04121995' describe "$fixtures/bad_codes.p"
 expect 2 'start-up failed' describe "$fixtures/startup_fails.p"
 expect 2 'no server table terminator within 256' describe "$fixtures/unterminated.p"
-expect 2 'required' describe
+expect 2 '^qzhost: .* (see qzhost --help)$' describe
 
 # A scene's module comes from a trusted folder only, never from beside the
 # scene: here the module beside it is a decoy that is not loadable.
@@ -80,10 +88,15 @@ expect 2 'frames.height must be from 1 to 32768, not 40000' scene show "$tmp/hug
 expect 2 'threads must be from 1' render --threads 0 -o "$tmp/frames"
 expect 0 '2 frames written' render "$tmp/scene.json" --frames 0-1 -o "$tmp/frames"
 [ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || { echo "FAIL: render wrote $(ls "$tmp/frames")"; failed=1; }
+grep -q '^frame 1 (2 of 2)' "$tmp/err" && [ "$(wc -l <"$tmp/out")" = 1 ] ||
+    { echo "FAIL: render progress belongs on stderr, the summary alone on stdout"; cat "$tmp/out" "$tmp/err"; failed=1; }
+"$qzhost" render "$tmp/scene.json" --frames 0-1 -o "$tmp/quiet" -q >"$tmp/out" 2>"$tmp/err" && [ ! -s "$tmp/err" ] ||
+    { echo "FAIL: render -q printed $(cat "$tmp/err")"; failed=1; }
 # Part of a long scene is named as the whole scene would be.
 sed 's/"last": 3/"last": 10003/' "$tmp/scene.json" >"$tmp/long.json"
 expect 0 'frame-09998.png to frame-09999.png' render "$tmp/long.json" --frames 9998-9999 --size 8x6 -o "$tmp/long"
 
+expect 0 "wrote $tmp/new.json" scene new "$tmp/new.json"
 long=$(printf '%0300d' 0)
 expect 2 'File name too long' scene new "$tmp/$long/scene.json"
 expect 2 "cannot write '$tmp/$long.json': File name too long" scene new "$tmp/$long.json"
@@ -94,7 +107,7 @@ mkdir "$tmp/gone"
 
 expect 0 'scene-out' panel --help
 expect 2 '--preview .2000x10.: each side must be from 1 to 1024' panel --preview 2000x10 "$tmp/scene.json"
-expect 2 'port' panel --port 70000
+expect 2 '^qzhost: .* (see qzhost --help)$' panel --port 70000
 expect 2 'no such file\|cannot' panel "$tmp/missing.json"
 sed 's/"filters": \[.*\]}/"filters": []}/' "$tmp/scene.json" >"$tmp/empty.json"
 expect 2 'no filter whose panel to show' panel "$tmp/empty.json"

@@ -85,9 +85,11 @@ TEST_F(Instances, LoadFailingOnSecondBlockChangesNothing) {
     EXPECT_EQ(filter.save(), viewBlocks(-0.222, 0.8, 15.0)) << "not even the good block before it is loaded";
 }
 
+// The parameter service is the one every instance calls: an activation that
+// fails for want of it must not take it from the instances already made.
 TEST_F(Instances, FailedActivationKeepsEarlierInstancesWorking) {
     HostedFilter filter(server_);
-    host_.registry().withdraw(HOST_CHANNEL_INFO);
+    host_.registry().withdraw(HOST_PARAMS);
     EXPECT_THROW(FilterServer(module_, "Vorlux", host_.lookup()), HostError);
     filter.load(viewBlocks(1, 2, 3));
     EXPECT_EQ(filter.describe(), "Vorlux  (1, 2)  3");

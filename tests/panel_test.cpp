@@ -2,6 +2,8 @@
 // module builds through it when its interface server is activated.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "qzhost/services/open_panel.h"
 #include "qzhost/services/host.h"
 
@@ -80,10 +82,15 @@ TEST_F(ModulePanel, EveryHintOfTheModuleIsUnderstood) {
     EXPECT_EQ(hints.previewDrag.at(kPreview).mode, 2);
     const std::vector<unsigned long> group{kPreview, 0x8001, 0x8002, 0x8003, 0x8006, 0x8007};
     EXPECT_EQ(hints.groups.at(0x8005), group);
-    EXPECT_EQ(hints.guides.at(0x8001).minimum, -2);
-    EXPECT_EQ(hints.guides.at(0x8002).maximum, 2);
-    EXPECT_EQ(hints.guides.at(0x8003).maximum, 65536);
-    EXPECT_EQ(hints.guides.at(0x8003).step, 5);
+    // Each value control carries a whole guide, and only they do; the numbers
+    // themselves are checked where the user meets them, in the page's description.
+    const std::vector<unsigned long> values{0x8001, 0x8002, 0x8003};
+    for (const unsigned long id : values) {
+        const ValueGuide &guide = hints.guides.at(id);
+        ASSERT_TRUE(guide.minimum && guide.maximum) << id;
+        EXPECT_LT(*guide.minimum, *guide.maximum) << id;
+    }
+    EXPECT_EQ(hints.guides.size(), values.size());
 
     EXPECT_EQ(panel.controls.size(), 6u);
     EXPECT_EQ(panel.data.size(), 3u);
@@ -113,6 +120,38 @@ TEST_F(ModulePanel, AClickLeftOfCentreMovesTheCentreOneStepAndAsksForARefresh) {
     panel.hints.previewDrag.at(kPreview).function(open.handle(), kPreview, 31, 24, click, 0);
     EXPECT_EQ(panel.refreshes, 1u);
     EXPECT_DOUBLE_EQ(filter_.save()[0]["value"].get<double>(), -0.222 - 3.2 / 15 / 64);
+}
+
+// Rows grow downwards and the plane's imaginary axis upwards, and a box
+// centres the view on itself as well as zooming.
+TEST_F(ModulePanel, ClicksAndBoxesOffTheCentreRowMoveTheCentreThere) {
+    OpenPanel open(host_, filter_);
+    const Panel &panel = open.panel();
+    Raster raster(64, 48);
+    panel.hints.previewDraw.at(kPreview)(open.handle(), kPreview, &raster, 64, 48);
+    const auto gesture = [&](int x, int y, std::array<int, 4> box) {
+        panel.hints.previewDrag.at(kPreview).function(open.handle(), kPreview, x, y, box.data(), 0);
+    };
+    const auto value = [&](int index) { return filter_.save()[index]["value"].get<double>(); };
+    const double step = 3.2 / 15 / 64;
+
+    gesture(32, 20, {32, 20, 32, 20});
+    EXPECT_DOUBLE_EQ(value(0), -0.222);
+    EXPECT_DOUBLE_EQ(value(1), 0.8 + 4 * step) << "a click above the centre moves it up";
+
+    // A wide box 16 pixels across in the top left corner, centred on (8, 6):
+    // four times the zoom, centred where the box was.
+    gesture(0, 0, {0, 0, 15, 11});
+    EXPECT_DOUBLE_EQ(value(2), 60.0);
+    EXPECT_DOUBLE_EQ(value(0), -0.222 - 24 * step);
+    EXPECT_DOUBLE_EQ(value(1), 0.8 + 4 * step + 18 * step);
+
+    // A tall box is measured by its height, in the new steps.
+    const double zoomed = step / 4;
+    gesture(60, 47, {63, 47, 60, 24});
+    EXPECT_DOUBLE_EQ(value(2), 60.0 * 64 / 24);
+    EXPECT_DOUBLE_EQ(value(0), -0.222 - 24 * step + 30 * zoomed);
+    EXPECT_DOUBLE_EQ(value(1), 0.8 + 22 * step - 12 * zoomed);
 }
 
 }  // namespace

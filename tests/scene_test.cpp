@@ -89,6 +89,19 @@ TEST(SceneFiles, ErrorsNameFileLineAndColumn) {
               "s.json:4:5: module 'gone.p' not found in");
 }
 
+// The aspect divides the vertical step, so anything but a positive finite
+// number would make every frame of the scene wrong.
+TEST(SceneFiles, PixelAspectMustBeAPositiveNumber) {
+    const auto aspect = [](const std::string &value) {
+        return errorOf(replaced(kScene, "\"pixelAspect\": 1", "\"pixelAspect\": " + value));
+    };
+    EXPECT_EQ(aspect("0"), "s.json:2:43: frames.pixelAspect must be above 0, not 0");
+    EXPECT_EQ(aspect("-1.5"), "s.json:2:43: frames.pixelAspect must be above 0, not -1.5");
+    EXPECT_EQ(aspect("\"2\""), "s.json:2:43: frames.pixelAspect must be a number, not string \"2\"");
+    EXPECT_NE(aspect("1e400").find("number overflow parsing '1e400'"), std::string::npos) << "not infinity";
+    EXPECT_EQ(aspect("0.5"), "no error");
+}
+
 TEST(SceneFiles, DeepNestingIsRefusedAtItsPlace) {
     // A value nested a million levels deep: building, copying or writing it
     // recurses once per level.

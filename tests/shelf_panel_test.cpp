@@ -162,6 +162,22 @@ TEST_F(ShelfPanel, ACopyKeepsItsOwnPanelAndShelfSubscription) {
     EXPECT_EQ(client().data, filter_.instance());
 }
 
+TEST_F(ShelfPanel, SelectingAPanelSelectsItsInstanceOnTheShelf) {
+    press(kOpenShelf);
+    ASSERT_EQ(shelf().selected(), &client());
+    HostedFilter other(server_);
+    OpenPanel otherPanel(host_, other);
+    ShelfClient &otherClient = *shelf().clients().at(1);
+    ASSERT_EQ(shelf().selected(), &client()) << "opening a panel selects nothing yet";
+
+    const uint64_t changes = shelf().changes();
+    otherPanel.notify(HOST_PANEL_EVENT_SELECT);
+    EXPECT_EQ(shelf().selected(), &otherClient);
+    EXPECT_EQ(shelf().changes(), changes + 1);
+    open_->notify(HOST_PANEL_EVENT_SELECT);
+    EXPECT_EQ(shelf().selected(), &client());
+}
+
 class ShelfDrawer : public ::testing::Test {
 protected:
     Json value(unsigned long id) { return describedValue(session_, id); }
@@ -199,8 +215,6 @@ TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresets) {
     }
     EXPECT_EQ(shelf_.describe()["presets"][0]["name"], longest);
 
-    session_.select();
-    EXPECT_NE(host_.shelf()->selected(), nullptr);
     shelf_.remove(id);
     EXPECT_TRUE(shelf_.describe()["presets"].empty());
     EXPECT_THROW(shelf_.apply(id), BadRequest);

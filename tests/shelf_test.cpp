@@ -158,6 +158,28 @@ TEST(PresetStore, ADatabaseHeldByAnotherWriterIsReportedAsLockedAndNothingClaims
         << content(err);
 }
 
+// An unnamed preset is stored, then named after its id. A trigger that
+// refuses the naming stands for anything failing between the two steps.
+TEST(PresetStore, AnAddThatFailsHalfwayLeavesNoPresetBehind) {
+    const fs::path file = freshShelf("halfway.sqlite");
+    PresetStore store(file);
+    EXPECT_EQ(store.add(samplePreset("Before")), 1);
+    sqlite3 *db;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER refuse_names BEFORE UPDATE OF name ON presets "
+                               "BEGIN SELECT RAISE(ABORT, 'naming refused'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_NE(errorOf([&] { store.add(samplePreset()); }).find("cannot add a preset: naming refused"),
+              std::string::npos);
+    sqlite3_exec(db, "DROP TRIGGER refuse_names", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+
+    ASSERT_EQ(store.list().size(), 1u) << "the refused preset is not half there";
+    EXPECT_EQ(store.add(samplePreset()), 2) << "the store takes the next add";
+    EXPECT_EQ(store.get(2)->name, "Preset 2");
+}
+
 TEST(PresetStore, KillingAWriterLosesNothingStoredBeforeIt) {
     const fs::path file = freshShelf("killed.sqlite");
     { PresetStore create(file); }

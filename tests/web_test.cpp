@@ -311,3 +311,44 @@ TEST(PanelServer, SlowClientsNeitherStallOthersNorKeepItFromStopping) {
     trickling.join();
     for (int fd : sockets) close(fd);
 }
+
+// A page of another site may send requests to the panel's port from the
+// user's browser; no route may act on them.
+TEST(PanelServer, EveryRouteRefusesForeignHostsAndPostsFromOtherSites) {
+    Host host;
+    LoadedScene scene(host, oneVorluxFilter(), "");
+    const std::filesystem::path saveTo = std::filesystem::path(::testing::TempDir()) / "vorlux-web-guard.json";
+    std::filesystem::remove(saveTo);
+    PanelSession session(scene, saveTo, Size{64, 48});
+    PanelServer server(session);
+    const int port = server.bind(0);
+    std::thread serving([&] { server.run(); });
+
+    httplib::Client client("127.0.0.1", port);
+    const std::string own = "127.0.0.1:" + std::to_string(port);
+    const auto status = [&](const PanelServer::Route &route, const httplib::Headers &headers) {
+        const httplib::Result result = route.method == "GET"
+                                           ? client.Get(route.path, headers)
+                                           : client.Post(route.path, headers, R"({"id": 32771, "value": 2})",
+                                                         "application/json");
+        return result ? result->status : -1;
+    };
+    ASSERT_GE(server.routes().size(), 10u);
+    for (const PanelServer::Route &route : server.routes()) {
+        const std::string name = route.method + " " + route.path;
+        EXPECT_EQ(status(route, {{"Host", "evil.example:" + std::to_string(port)}}), 403) << name;
+        EXPECT_EQ(status(route, {{"Host", "localhost:" + std::to_string(port + 1)}}), 403) << name;
+        if (route.method == "POST") {
+            EXPECT_EQ(status(route, {{"Host", own}, {"Origin", "http://evil.example"}}), 403) << name;
+        }
+    }
+    EXPECT_EQ(scene.filter(0).describe(), "Vorlux  (-0.222, 0.8)  15");
+    EXPECT_FALSE(std::filesystem::exists(saveTo));
+    // The same requests from the page itself pass the guard.
+    for (const PanelServer::Route &route : server.routes()) {
+        EXPECT_NE(status(route, {{"Host", own}, {"Origin", "http://" + own}}), 403) << route.path;
+    }
+    EXPECT_EQ(scene.filter(0).describe(), "Vorlux  (-0.222, 0.8)  2");
+    server.stop();
+    serving.join();
+}

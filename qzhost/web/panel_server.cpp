@@ -157,7 +157,7 @@ auto PanelServer::changing(Action action) {
 // first comes at once, the next whenever the count moves on. A page redraws
 // when the view has moved past the one it shows, and re-reads the shelf.
 void PanelServer::addEventStream() {
-    server_->Get("/api/events", [this](const httplib::Request &, httplib::Response &response) {
+    get("/api/events", [this](const httplib::Request &, httplib::Response &response) {
         response.set_header("Cache-Control", "no-store");
         auto seen = std::make_shared<std::optional<unsigned long>>();
         response.set_chunked_content_provider("text/event-stream", [this, seen](size_t, httplib::DataSink &sink) {
@@ -181,14 +181,14 @@ void PanelServer::addRoutes() {
             response.set_content(text.data(), text.size(), type);
         };
     };
-    server_->Get("/", asset(assets::page_html, "text/html; charset=utf-8"));
-    server_->Get("/panel.js", asset(assets::panel_js, "text/javascript; charset=utf-8"));
-    server_->Get("/panel.css", asset(assets::panel_css, "text/css; charset=utf-8"));
+    get("/", asset(assets::page_html, "text/html; charset=utf-8"));
+    get("/panel.js", asset(assets::panel_js, "text/javascript; charset=utf-8"));
+    get("/panel.css", asset(assets::panel_css, "text/css; charset=utf-8"));
     addEventStream();
 
-    server_->Get("/api/panel", answer([this](const auto &, auto &response) { sendJson(response, session_.describe()); }));
+    get("/api/panel", answer([this](const auto &, auto &response) { sendJson(response, session_.describe()); }));
     // The preview travels as raw RGB rows; the page puts them on a canvas.
-    server_->Get("/api/preview", answer([this](const auto &, auto &response) {
+    get("/api/preview", answer([this](const auto &, auto &response) {
         const auto [raster, view] = session_.drawView();
         response.set_header("Cache-Control", "no-store");
         response.set_header("X-Preview-Width", std::to_string(raster.width));
@@ -197,12 +197,12 @@ void PanelServer::addRoutes() {
         response.set_content(reinterpret_cast<const char *>(raster.rgb.data()), raster.rgb.size(),
                              "application/octet-stream");
     }));
-    server_->Post("/api/value", changing([this](const auto &request, auto &response) {
+    post("/api/value", changing([this](const auto &request, auto &response) {
         const Json body = requestObject(request);
         sendJson(response, session_.setValue(field<unsigned long>(body, "id"), field<double>(body, "value")));
     }));
     // "view", when given, is the version of the view the gesture was made on.
-    server_->Post("/api/zoom", changing([this](const auto &request, auto &response) {
+    post("/api/zoom", changing([this](const auto &request, auto &response) {
         const Json body = requestObject(request);
         const int box[4] = {field<int>(body, "x0"), field<int>(body, "y0"), field<int>(body, "x1"),
                             field<int>(body, "y1")};
@@ -210,34 +210,42 @@ void PanelServer::addRoutes() {
             body.contains("view") ? std::optional(field<unsigned long>(body, "view")) : std::nullopt;
         sendJson(response, session_.previewGesture(field<int>(body, "x"), field<int>(body, "y"), box, madeOn));
     }));
-    server_->Post("/api/button", changing([this](const auto &request, auto &response) {
+    post("/api/button", changing([this](const auto &request, auto &response) {
         sendJson(response, session_.pressButton(field<unsigned long>(requestObject(request), "id")));
     }));
     // Event 4 of the panel: the page has become the user's focus.
-    server_->Post("/api/select",
-                  answer([this](const auto &, auto &response) { sendJson(response, session_.select()); }));
+    post("/api/select", answer([this](const auto &, auto &response) { sendJson(response, session_.select()); }));
 
-    server_->Get("/api/shelf", answer([this](const auto &, auto &response) { sendJson(response, shelf_.describe()); }));
-    server_->Get("/api/shelf/thumbnail", answer([this](const auto &request, auto &response) {
+    get("/api/shelf", answer([this](const auto &, auto &response) { sendJson(response, shelf_.describe()); }));
+    get("/api/shelf/thumbnail", answer([this](const auto &request, auto &response) {
         const std::vector<unsigned char> png = shelf_.thumbnail(presetId(request));
         response.set_header("Cache-Control", "no-store");
         response.set_content(reinterpret_cast<const char *>(png.data()), png.size(), "image/png");
     }));
-    server_->Post("/api/shelf/apply", changing([this](const auto &request, auto &response) {
+    post("/api/shelf/apply", changing([this](const auto &request, auto &response) {
         sendJson(response, shelf_.apply(field<int64_t>(requestObject(request), "id")));
     }));
-    server_->Post("/api/shelf/rename", changing([this](const auto &request, auto &response) {
+    post("/api/shelf/rename", changing([this](const auto &request, auto &response) {
         const Json body = requestObject(request);
         sendJson(response, shelf_.rename(field<int64_t>(body, "id"), text(body, "name")));
     }));
-    server_->Post("/api/shelf/delete", changing([this](const auto &request, auto &response) {
+    post("/api/shelf/delete", changing([this](const auto &request, auto &response) {
         sendJson(response, shelf_.remove(field<int64_t>(requestObject(request), "id")));
     }));
-    server_->Post("/api/shelf/close",
-                  changing([this](const auto &, auto &response) { sendJson(response, shelf_.close()); }));
-    server_->Post("/api/save", answer([this](const auto &, auto &response) {
+    post("/api/shelf/close", changing([this](const auto &, auto &response) { sendJson(response, shelf_.close()); }));
+    post("/api/save", answer([this](const auto &, auto &response) {
         sendJson(response, {{"path", session_.save().string()}});
     }));
+}
+
+void PanelServer::get(const std::string &path, Handler handler) {
+    routes_.push_back({"GET", path});
+    server_->Get(path, std::move(handler));
+}
+
+void PanelServer::post(const std::string &path, Handler handler) {
+    routes_.push_back({"POST", path});
+    server_->Post(path, std::move(handler));
 }
 
 int PanelServer::bind(int port) {

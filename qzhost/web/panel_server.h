@@ -3,7 +3,10 @@
 // through a ShelfSession of the same panel.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "qzhost/web/change_feed.h"
 #include "qzhost/web/panel_session.h"
@@ -12,6 +15,8 @@
 
 namespace httplib {
 class Server;
+struct Request;
+struct Response;
 }
 
 namespace qzhost {
@@ -35,18 +40,30 @@ public:
     void run();
     void stop();
 
+    // Every method and path the server answers, in the order they were added.
+    struct Route {
+        std::string method;
+        std::string path;
+    };
+    const std::vector<Route> &routes() const { return routes_; }
+
 private:
+    using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
     void addRoutes();
     void addEventStream();
     // The handler of a request that may change what the pages show: it
     // answers through the action and then tells every open page.
     template <typename Action>
     auto changing(Action action);
+    // Each route is added through these, so that routes() lists it.
+    void get(const std::string &path, Handler handler);
+    void post(const std::string &path, Handler handler);
 
     PanelSession &session_;
     ShelfSession shelf_;
     ChangeFeed feed_;
     std::unique_ptr<httplib::Server> server_;
+    std::vector<Route> routes_;
     int port_ = 0;
 };
 

@@ -1,0 +1,137 @@
+// Saves as their callers make them: synced under a temporary name, then
+// renamed over the old file, so that a failure at any point leaves the old
+// file as it was. This program replaces fsync and rename for everything it
+// links, to watch them and to make fsync fail as a full or failing disk does.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+#include <algorithm>
+
+#include "qzhost/base/error.h"
+#include "qzhost/image/image_files.h"
+#include "qzhost/scene/default_scene.h"
+#include "qzhost/scene/loaded_scene.h"
+#include "qzhost/services/host.h"
+#include "qzhost/web/panel_session.h"
+#include "tests/session_helpers.h"
+
+namespace fs = std::filesystem;
+using namespace qzhost;
+
+namespace {
+
+// What the replaced calls saw, in order: "fsync PATH" and "rename FROM TO".
+std::vector<std::string> fileCalls;
+bool fsyncFails = false;
+
+std::string pathOf(int fd) {
+    const fs::path link = "/proc/self/fd/" + std::to_string(fd);
+    std::error_code error;
+    const fs::path target = fs::read_symlink(link, error);
+    return error ? "?" : target.string();
+}
+
+}  // namespace
+
+extern "C" int fsync(int fd) {
+    fileCalls.push_back("fsync " + pathOf(fd));
+    if (fsyncFails) {
+        errno = EIO;
+        return -1;
+    }
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    return real(fd);
+}
+
+extern "C" int rename(const char *from, const char *to) noexcept {
+    fileCalls.push_back(std::string("rename ") + from + " " + to);
+    static const auto real = reinterpret_cast<int (*)(const char *, const char *)>(dlsym(RTLD_NEXT, "rename"));
+    return real(from, to);
+}
+
+namespace {
+
+std::string contentOf(const fs::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class Saves : public ::testing::Test {
+protected:
+    Saves() {
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        fileCalls.clear();
+    }
+    ~Saves() override { fsyncFails = false; }
+
+    // Each way the host writes a file the user keeps, writing `file`.
+    std::vector<std::pair<std::string, std::function<void(const fs::path &)>>> callers() {
+        return {
+            {"scene file", [](const fs::path &file) { writeSceneFile(file, defaultScene()); }},
+            {"panel save", [this](const fs::path &file) {
+                 LoadedScene scene(host_, oneVorluxFilter(), {});
+                 PanelSession(scene, file, {16, 12}).save();
+             }},
+            {"png frame", [this](const fs::path &file) { writeImage(frame_, file, ImageFormat::Png8); }},
+            {"exr frame", [this](const fs::path &file) { writeImage(frame_, file, ImageFormat::Exr); }},
+        };
+    }
+
+    // The file and its old bytes, the only entry of the folder.
+    fs::path oldFile(const std::string &name) {
+        const fs::path file = folder_ / name;
+        std::ofstream(file, std::ios::binary) << old_;
+        return file;
+    }
+
+    const std::string old_{"old bytes\n\0\xff kept", 17};
+    const fs::path folder_ = fs::path(::testing::TempDir()) / "vorlux-durability";
+    Host host_;
+    Frame frame_{2, 2, std::vector<float>(16, 0.5f)};
+};
+
+TEST_F(Saves, EachCallerSyncsTheNewFileBeforeRenamingItIntoPlace) {
+    for (const auto &[caller, save] : callers()) {
+        const fs::path file = oldFile("kept");
+        fileCalls.clear();
+        save(file);
+        EXPECT_NE(contentOf(file), old_) << caller;
+        // The last rename is the one into place; a sync of its source comes first.
+        const auto renamed = std::find_if(fileCalls.rbegin(), fileCalls.rend(),
+                                          [](const std::string &call) { return call.starts_with("rename "); });
+        ASSERT_NE(renamed, fileCalls.rend()) << caller << " wrote in place";
+        const std::string from = renamed->substr(7, renamed->find(' ', 7) - 7);
+        EXPECT_EQ(renamed->substr(8 + from.size()), file.string()) << caller;
+        EXPECT_NE(std::find(fileCalls.begin(), fileCalls.end(), "fsync " + from), fileCalls.end())
+            << caller << " renamed " << from << " unsynced";
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << caller;
+    }
+}
+
+TEST_F(Saves, AFailedSyncThroughEachCallerLeavesTheOldFileByteForByte) {
+    for (const auto &[caller, save] : callers()) {
+        const fs::path file = oldFile("kept");
+        fsyncFails = true;
+        try {
+            save(file);
+            ADD_FAILURE() << caller << " reported a failed write as done";
+        } catch (const HostError &e) {
+            EXPECT_NE(std::string(e.what()).find("cannot write '" + file.string() + "'"), std::string::npos)
+                << caller << ": " << e.what();
+        }
+        fsyncFails = false;
+        EXPECT_EQ(contentOf(file), old_) << caller;
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << caller << " left its temporary file";
+    }
+}
+
+}  // namespace
