@@ -224,6 +224,12 @@ TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
     EXPECT_EQ(status("/api/value", R"({"id": -1, "value": 2})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 1e12, "y": 0, "x0": 0, "y0": 0, "x1": 0, "y1": 0})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 5000, "y": 5, "x0": 5000, "y0": 5, "x1": 5000, "y1": 5})"), 400);
+    // Values nested deeper than any request needs are refused before they are built.
+    const std::string deep = R"({"id": 32769, "value": )" + std::string(20000, '[') + std::string(20000, ']') + "}";
+    const auto nested = client->Post("/api/value", deep, "application/json");
+    ASSERT_TRUE(nested);
+    EXPECT_EQ(nested->status, 400);
+    EXPECT_NE(nested->body.find("nest deeper than 64 levels"), std::string::npos) << nested->body;
 
     // A chunked body declares no length to hold it to. The refusal may come
     // as a closed connection before the body is sent whole.

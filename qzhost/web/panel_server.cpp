@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "qzhost/base/error.h"
+#include "qzhost/base/json.h"
 #include "qzhost/web/assets.h"
 
 namespace qzhost {
@@ -44,7 +45,12 @@ void sendJson(httplib::Response &response, const Json &body, int status = 200) {
 }
 
 Json requestObject(const httplib::Request &request) {
-    Json body = Json::parse(request.body, nullptr, false);
+    Json body;
+    try {
+        body = parseLimitedJson(request.body, "the request body's values");
+    } catch (const HostError &e) {
+        throw BadRequest(e.what());
+    }
     if (!body.is_object()) throw BadRequest("the request body must be a JSON object");
     return body;
 }
