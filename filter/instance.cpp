@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "module/services.h"
+#include "filter/host_services.h"
 
 namespace vorlux {
 namespace {

@@ -1,8 +1,8 @@
 #include "interface/panel.h"
 
+#include "filter/host_services.h"
 #include "interface/preview.h"
 #include "interface/shelf.h"
-#include "module/services.h"
 
 namespace vorlux {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "filter/host_services.h"
 #include "interface/panel.h"
-#include "module/services.h"
 
 namespace vorlux {
 namespace {

@@ -1,7 +1,7 @@
 #include "interface/shelf.h"
 
+#include "filter/host_services.h"
 #include "interface/panel.h"
-#include "module/services.h"
 
 namespace vorlux {
 namespace {

@@ -1,8 +1,8 @@
 #include "module/activate.h"
 
+#include "filter/host_services.h"
 #include "filter/instance.h"
 #include "filter/render.h"
-#include "module/services.h"
 
 namespace vorlux {
 namespace {

@@ -1,7 +1,7 @@
 // The module's one exported symbol and the table of its two servers.
+#include "filter/host_services.h"
 #include "interface/panel.h"
 #include "module/activate.h"
-#include "module/services.h"
 
 namespace vorlux {
 

@@ -1,9 +1,14 @@
 #!/bin/sh
-# Checks that each folder of the host includes headers only of its own
-# layer and of the layers it uses, as qzhost/CMakeLists.txt declares them.
-# Usage: check_layers.sh QZHOST_FOLDER NAME:USED,USED ...
-root=$1
-shift
+# Checks that each folder includes headers only of its own layer and of the
+# layers it uses, so that no two folders depend on each other.
+# Usage: check_layers.sh [--partial] ROOT PREFIX NAME:USED,USED ...
+# PREFIX is how includes name the layers' folders ("qzhost/" for the host,
+# "" for the module). Unless --partial, every folder of ROOT with code must
+# be a layer.
+partial=0
+[ "$1" = --partial ] && { partial=1; shift; }
+root=$1 prefix=$2
+shift 2
 failed=0
 folders=""
 for layer in "$@"; do
@@ -12,7 +17,7 @@ for layer in "$@"; do
     folders="$folders $name"
     for file in "$root/$name"/*.h "$root/$name"/*.cpp; do
         [ -e "$file" ] || continue
-        for used in $(sed -n 's|^#include "qzhost/\([a-z_]*\)/.*|\1|p' "$file" | sort -u); do
+        for used in $(sed -n "s|^#include \"$prefix\([a-z_]*\)/.*|\1|p" "$file" | sort -u); do
             case "$allowed" in
                 *" $used "*) ;;
                 *) echo "FAIL: ${file#"$root"/} includes a header of '$used', which layer '$name' does not use"; failed=1 ;;
@@ -20,12 +25,12 @@ for layer in "$@"; do
         done
     done
 done
-# Every folder with code is a layer.
+[ $partial = 1 ] && exit $failed
 for folder in "$root"/*/; do
     name=$(basename "$folder")
     case " $folders " in
         *" $name "*) ;;
-        *) ls "$folder" | grep -q '\.\(h\|cpp\)$' && { echo "FAIL: qzhost/$name is no layer"; failed=1; } ;;
+        *) ls "$folder" | grep -q '\.\(h\|cpp\)$' && { echo "FAIL: $prefix$name is no layer"; failed=1; } ;;
     esac
 done
 exit $failed
