@@ -203,6 +203,9 @@ TEST_F(Session, HistoryStepsBackForwardAndToTheOpenedValuesAsOneChangeEach) {
     // A new change drops the steps ahead.
     session_.setValue(kCenterX, 0.25);
     EXPECT_FALSE(step(forward));
+    EXPECT_TRUE(step(back));
+    EXPECT_EQ(values(), boxed);
+    EXPECT_TRUE(step(forward));
     EXPECT_TRUE(step(reset));
     EXPECT_EQ(values(), opened);
     EXPECT_TRUE(step(back));
@@ -211,9 +214,10 @@ TEST_F(Session, HistoryStepsBackForwardAndToTheOpenedValuesAsOneChangeEach) {
 }
 
 TEST_F(Session, AHistoryStepTheParametersCannotTakeChangesNothing) {
+    session_.setValue(kCenterX, 0.5);
     session_.setValue(kZoom, 0.0);
-    session_.setValue(kZoom, 20.0);
-    // Keys changed outside the history: zoom 0 no longer fits the curve.
+    // Keys changed outside the history: zoom 0 no longer fits the curve,
+    // and is put back only after Center X.
     HostedFilter &filter = scene_.filter(0);
     filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
                  {{"channel", "Center.Y"}, {"value", 0.8}},
