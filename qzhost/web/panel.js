@@ -15,9 +15,10 @@ function say(text, isError = false) {
 }
 
 // Counts requests in flight on the body, so that a watcher can tell when the
-// page has settled. A refused request throws an error carrying the status
-// and whether the server found the gesture stale.
-async function request(path, options) {
+// page has settled; a request is in flight until its answer is read (as
+// JSON unless the reader says otherwise). A refused request throws an error
+// carrying the status and whether the server found the gesture stale.
+async function request(path, options, read = (response) => response.json()) {
   document.body.dataset.pending = Number(document.body.dataset.pending) + 1;
   try {
     const response = await fetch(path, { cache: 'no-store', ...options });
@@ -25,17 +26,14 @@ async function request(path, options) {
       const problem = await response.json().catch(() => ({ error: response.statusText }));
       throw Object.assign(new Error(problem.error), { status: response.status, stale: Boolean(problem.stale) });
     }
-    return response;
+    return await read(response);
   } finally {
     document.body.dataset.pending = Number(document.body.dataset.pending) - 1;
   }
 }
 
 async function post(path, body = {}) {
-  const response = await request(path, {
-    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
-  });
-  return response.json();
+  return request(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
 }
 
 // The view versions: the server moves its version on with every change,
@@ -376,9 +374,10 @@ async function gesture(from, to, view, press = from) {
   }
 }
 
-// Draws the preview and returns the version of the view it shows.
+// Draws the preview and returns the version of the view it shows; the
+// redraw that asks for it counts as in flight meanwhile.
 async function drawPreview() {
-  const response = await request('/api/preview');
+  const response = await request('/api/preview', {}, (answer) => answer);
   const view = Number(response.headers.get('X-View-Version'));
   if (!preview) return view;
   const width = Number(response.headers.get('X-Preview-Width'));
@@ -396,7 +395,7 @@ async function drawPreview() {
 }
 
 async function readPanel() {
-  return (await request('/api/panel')).json();
+  return request('/api/panel');
 }
 
 // The history of the view is the server's, one for every page open on the
@@ -534,7 +533,7 @@ function markCurrent(ids) {
 }
 
 async function refreshShelf() {
-  const shelf = await (await request('/api/shelf')).json();
+  const shelf = await request('/api/shelf');
   const { current = [], ...listing } = shelf;
   const { current: _, ...lastListing } = lastShelf ?? {};
   lastShelf = shelf;

@@ -31,8 +31,8 @@ async function check(name, body) {
 }
 
 // Each panel gets a shelf database of its own, never the user's.
-function startPanel(scene, shelf) {
-  const child = spawn(qzhost, ['panel', scene, '--port', '0', '--preview', `${WIDTH}x${HEIGHT}`, '--shelf', shelf]);
+function startPanel(scene, shelf, preview = `${WIDTH}x${HEIGHT}`) {
+  const child = spawn(qzhost, ['panel', scene, '--port', '0', '--preview', preview, '--shelf', shelf]);
   let output = '';
   let errors = '';
   child.stderr.on('data', (data) => { errors += data; process.stderr.write(data); });
@@ -484,6 +484,22 @@ try {
       icon.src = document.querySelector('link[rel~="icon"]')?.href ?? '/favicon.ico';
     })), 'the page names no icon it can load');
     await page.setViewportSize({ width: 900, height: 700 });
+  });
+
+  await check('a preview wider than a 360 px window shrinks to fit it', async () => {
+    const large = startPanel(scene, shelfFile, '1024x1024');
+    const narrow = await browser.newPage();
+    try {
+      await narrow.setViewportSize({ width: 360, height: 760 });
+      await narrow.goto(await large.address);
+      await narrow.waitForFunction(() => Number(document.getElementById('preview')?.dataset.draws) > 0);
+      assert.ok(await narrow.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth
+        && document.getElementById('preview').getBoundingClientRect().right <= window.innerWidth));
+    } finally {
+      await narrow.close();
+      large.child.kill('SIGTERM');
+    }
+    await large.exited;
   });
 } finally {
   await browser.close();
