@@ -79,6 +79,16 @@ TEST(Sizes, ThePreviewTakesTheFramesShapeWithinItsSpace) {
 class Session : public ::testing::Test {
 protected:
     Json valueOf(unsigned long id) { return describedValue(session_, id); }
+    // Zoom keyed from its value at time 0 on an exponential curve, which
+    // cannot pass through 0; the centre at its default.
+    std::vector<Json> keyZoom(double atZero) {
+        HostedFilter &filter = scene_.filter(0);
+        filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
+                     {{"channel", "Center.Y"}, {"value", 0.8}},
+                     {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", atZero}, {"curve", "exponential"}},
+                                                     {{"time", 1}, {"value", 60}}}}}});
+        return filter.save();
+    }
 
     Host host_;
     LoadedScene scene_{host_, oneVorluxFilter(), {}};
@@ -135,11 +145,7 @@ TEST_F(Session, EditsThatWouldLeaveAnUnloadableSceneAreRefusedAndChangeNothing) 
         return std::string("accepted");
     };
     HostedFilter &filter = scene_.filter(0);
-    filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
-                 {{"channel", "Center.Y"}, {"value", 0.8}},
-                 {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", 15}, {"curve", "exponential"}},
-                                                 {{"time", 1}, {"value", 60}}}}}});
-    const std::vector<Json> keyed = filter.save();
+    const std::vector<Json> keyed = keyZoom(15);
     const std::string zoomZero = reason([&] { session_.setValue(kZoom, 0.0); });
     EXPECT_NE(zoomZero.find("exponential curve"), std::string::npos) << zoomZero;
     EXPECT_EQ(filter.save(), keyed);
@@ -218,12 +224,8 @@ TEST_F(Session, AHistoryStepTheParametersCannotTakeChangesNothing) {
     session_.setValue(kZoom, 0.0);
     // Keys changed outside the history: zoom 0 no longer fits the curve,
     // and is put back only after Center X.
+    const std::vector<Json> keyed = keyZoom(20);
     HostedFilter &filter = scene_.filter(0);
-    filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
-                 {{"channel", "Center.Y"}, {"value", 0.8}},
-                 {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", 20}, {"curve", "exponential"}},
-                                                 {{"time", 1}, {"value", 60}}}}}});
-    const std::vector<Json> keyed = filter.save();
     const Json view = session_.describe()["view"];
     EXPECT_THROW(session_.goInHistory(PanelSession::HistoryStep::back), BadRequest);
     EXPECT_EQ(filter.save(), keyed);
