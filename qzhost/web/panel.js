@@ -324,6 +324,7 @@ function previewControl(control) {
   // three notches), so that a fast wheel or a touchpad's stream of small
   // steps makes a few gestures, each on the image shown.
   const kNotch = 100;  // pixels of wheel travel; the first after a pause counts whole
+  const kPauseMs = 250;
   const kNotchesPerBox = 3;
   let travel = 0, notches = 0, wheelAt = null, lastWheel = -Infinity, wheeling = false;
   const zoomByWheel = async () => {
@@ -343,7 +344,7 @@ function previewControl(control) {
   canvas.addEventListener('wheel', (event) => {
     event.preventDefault();
     const moved = event.deltaY * [1, 40, canvas.clientHeight][event.deltaMode];
-    const paused = event.timeStamp - lastWheel > 250;
+    const paused = event.timeStamp - lastWheel > kPauseMs;
     lastWheel = event.timeStamp;
     travel = paused ? Math.sign(moved) * Math.max(Math.abs(moved), kNotch) : travel + moved;
     const whole = Math.trunc(travel / kNotch);
