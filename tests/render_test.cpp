@@ -225,7 +225,7 @@ TEST_F(Rendering, PreviewRedrawsDoNotTouchTheFrameBeingRendered) {
     std::atomic<bool> rendering{true};
     std::thread redraws([&] {
         while (rendering) {
-            session.drawPreview();
+            session.drawView();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));  // let the renderer take its turn
         }
     });

@@ -189,8 +189,8 @@ protected:
 };
 
 TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresets) {
-    EXPECT_EQ(shelf_.describe(), Json::parse(R"({"available": true, "open": false, "presets": [], "error": "",
-                                                "longestName": 100})"));
+    EXPECT_EQ(shelf_.describe(), Json::parse(R"({"available": true, "open": false, "presets": [], "current": [],
+                                                "error": "", "longestName": 100})"));
     session_.pressButton(kAddPreset);
     Json shelf = shelf_.describe();
     ASSERT_TRUE(shelf["open"].get<bool>());
@@ -205,6 +205,9 @@ TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresets) {
     EXPECT_EQ(applied, (Json{{"redraw", true}, {"view", session_.view()}}));
     EXPECT_EQ(value(kZoom), 15.0);
     EXPECT_EQ(value(kCenterX), -0.222);
+    EXPECT_EQ(shelf_.describe()["current"], Json::array({id})) << "the preset holds the values shown";
+    session_.setValue(kZoom, 16.0);
+    EXPECT_EQ(shelf_.describe()["current"], Json::array());
 
     EXPECT_EQ(shelf_.rename(id, "  Seahorse\t")["name"], "Seahorse");
     std::string longest;

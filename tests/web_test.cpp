@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -21,13 +22,14 @@
 #include "qzhost/web/panel_session.h"
 #include "qzhost/web/request_guard.h"
 #include "qzhost/web/shelf_session.h"
+#include "qzhost/web/view_history.h"
 #include "tests/session_helpers.h"
 
 using namespace qzhost;
 
 namespace {
 
-constexpr unsigned long kCenterX = 0x8001, kZoom = 0x8003, kPreview = 0x8004, kOpenShelf = 0x8006;
+constexpr unsigned long kCenterX = 0x8001, kCenterY = 0x8002, kZoom = 0x8003, kPreview = 0x8004, kOpenShelf = 0x8006;
 
 bool redraws(const Json &answer) { return answer.at("redraw").get<bool>(); }
 
@@ -77,6 +79,16 @@ TEST(Sizes, ThePreviewTakesTheFramesShapeWithinItsSpace) {
 class Session : public ::testing::Test {
 protected:
     Json valueOf(unsigned long id) { return describedValue(session_, id); }
+    // Zoom keyed from its value at time 0 on an exponential curve, which
+    // cannot pass through 0; the centre at its default.
+    std::vector<Json> keyZoom(double atZero) {
+        HostedFilter &filter = scene_.filter(0);
+        filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
+                     {{"channel", "Center.Y"}, {"value", 0.8}},
+                     {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", atZero}, {"curve", "exponential"}},
+                                                     {{"time", 1}, {"value", 60}}}}}});
+        return filter.save();
+    }
 
     Host host_;
     LoadedScene scene_{host_, oneVorluxFilter(), {}};
@@ -99,12 +111,12 @@ TEST_F(Session, DescribesControlsInTheGroupsOrderWithValuesAndGuides) {
 }
 
 TEST_F(Session, AnEditOutsideTheGuideIsKeptRedrawnAndSaved) {
-    const Raster before = session_.drawPreview();
+    const Raster before = session_.drawView().raster;
     EXPECT_FALSE(session_.unsaved());
     EXPECT_TRUE(redraws(session_.setValue(kZoom, 100000.0)));
     EXPECT_TRUE(session_.unsaved());
     EXPECT_EQ(valueOf(kZoom), 100000.0);
-    EXPECT_NE(session_.drawPreview().rgb, before.rgb);
+    EXPECT_NE(session_.drawView().raster.rgb, before.rgb);
     EXPECT_EQ(session_.save(), saved_);
     EXPECT_FALSE(session_.unsaved());
     EXPECT_EQ(readSceneFile(saved_).filters.at(0).state->at(2)["value"], 100000.0);
@@ -116,7 +128,9 @@ TEST_F(Session, RequestsForWhatThePanelLacksAreRefusedWithoutAModuleCall) {
     EXPECT_THROW(session_.setValue(kZoom, std::nan("")), BadRequest);
     EXPECT_THROW(session_.pressButton(kCenterX), BadRequest);
     EXPECT_THROW(session_.previewGesture(64, 0, {64, 0, 64, 0}), BadRequest);
-    EXPECT_THROW(session_.previewGesture(0, 0, {0, 0, 10, 48}), BadRequest);
+    constexpr int kFar = 64 * (kGestureReach + 1), kLeast = std::numeric_limits<int>::min();
+    EXPECT_THROW(session_.previewGesture(0, 0, {0, 0, kFar, 47}), BadRequest);
+    EXPECT_THROW(session_.previewGesture(0, 0, {kLeast, 0, std::numeric_limits<int>::max(), 47}), BadRequest);
     EXPECT_EQ(valueOf(kZoom), 15.0);
     EXPECT_EQ(valueOf(kCenterX), -0.222);
 }
@@ -131,11 +145,7 @@ TEST_F(Session, EditsThatWouldLeaveAnUnloadableSceneAreRefusedAndChangeNothing) 
         return std::string("accepted");
     };
     HostedFilter &filter = scene_.filter(0);
-    filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
-                 {{"channel", "Center.Y"}, {"value", 0.8}},
-                 {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", 15}, {"curve", "exponential"}},
-                                                 {{"time", 1}, {"value", 60}}}}}});
-    const std::vector<Json> keyed = filter.save();
+    const std::vector<Json> keyed = keyZoom(15);
     const std::string zoomZero = reason([&] { session_.setValue(kZoom, 0.0); });
     EXPECT_NE(zoomZero.find("exponential curve"), std::string::npos) << zoomZero;
     EXPECT_EQ(filter.save(), keyed);
@@ -144,7 +154,7 @@ TEST_F(Session, EditsThatWouldLeaveAnUnloadableSceneAreRefusedAndChangeNothing) 
     filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
                  {{"channel", "Center.Y"}, {"value", 0.8}},
                  {{"channel", "Zoom"}, {"value", 0.0}}});
-    session_.drawPreview();
+    session_.drawView();
     const std::vector<Json> flat = filter.save();
     const std::string click = reason([&] { session_.previewGesture(10, 10, {10, 10, 10, 10}); });
     EXPECT_NE(click.find("must be a finite number"), std::string::npos) << click;
@@ -162,6 +172,82 @@ TEST_F(Session, AGestureOnAViewThatHasMovedOnIsRefusedAndNotApplied) {
     EXPECT_THROW(session_.previewGesture(40, 24, {40, 24, 40, 24}, shown), StaleView);
     EXPECT_EQ(valueOf(kCenterX), centre);
     EXPECT_EQ(session_.describe()["view"], answer["view"]);
+}
+
+TEST_F(Session, ABoxLargerThanThePreviewZoomsOutAroundItsCentre) {
+    EXPECT_TRUE(redraws(session_.previewGesture(32, 24, {-32, -24, 95, 71})));
+    EXPECT_DOUBLE_EQ(valueOf(kZoom).get<double>(), 15.0 / 2);
+    EXPECT_EQ(valueOf(kCenterX), -0.222);
+    EXPECT_EQ(valueOf(kCenterY), 0.8);
+}
+
+// Gestures, typed values and applied presets all move the history on; each
+// step puts every value back at once, as one change of the view.
+TEST_F(Session, HistoryStepsBackForwardAndToTheOpenedValuesAsOneChangeEach) {
+    const auto values = [&] { return std::vector<Json>{valueOf(kCenterX), valueOf(kCenterY), valueOf(kZoom)}; };
+    const auto step = [&](PanelSession::HistoryStep to) {
+        const unsigned long before = session_.describe()["view"];
+        const Json answer = session_.goInHistory(to);
+        EXPECT_EQ(answer["view"], before + (redraws(answer) ? 1 : 0));
+        return redraws(answer);
+    };
+    using enum PanelSession::HistoryStep;
+    const std::vector<Json> opened = values();
+    EXPECT_FALSE(step(back));
+    session_.previewGesture(16, 16, {16, 16, 47, 31});
+    const std::vector<Json> boxed = values();
+    session_.setValue(kZoom, 40.0);
+    session_.setValue(kZoom, 40.0);  // the same values are no new step
+    EXPECT_TRUE(step(back));
+    EXPECT_EQ(values(), boxed);
+    EXPECT_TRUE(step(back));
+    EXPECT_EQ(values(), opened);
+    EXPECT_FALSE(step(back));
+    EXPECT_EQ(session_.describe()["history"], Json::parse(R"({"back": false, "forward": true, "reset": false})"));
+    EXPECT_TRUE(step(forward));
+    EXPECT_EQ(values(), boxed);
+    // A new change drops the steps ahead.
+    session_.setValue(kCenterX, 0.25);
+    EXPECT_FALSE(step(forward));
+    EXPECT_TRUE(step(back));
+    EXPECT_EQ(values(), boxed);
+    EXPECT_TRUE(step(forward));
+    EXPECT_TRUE(step(reset));
+    EXPECT_EQ(values(), opened);
+    EXPECT_TRUE(step(back));
+    EXPECT_EQ(valueOf(kCenterX), 0.25);
+    EXPECT_TRUE(session_.unsaved());
+}
+
+TEST_F(Session, AHistoryStepTheParametersCannotTakeChangesNothing) {
+    session_.setValue(kCenterX, 0.5);
+    session_.setValue(kZoom, 0.0);
+    // Keys changed outside the history: zoom 0 no longer fits the curve,
+    // and is put back only after Center X.
+    const std::vector<Json> keyed = keyZoom(20);
+    HostedFilter &filter = scene_.filter(0);
+    const Json view = session_.describe()["view"];
+    EXPECT_THROW(session_.goInHistory(PanelSession::HistoryStep::back), BadRequest);
+    EXPECT_EQ(filter.save(), keyed);
+    EXPECT_EQ(session_.describe()["view"], view);
+    EXPECT_EQ(session_.describe()["history"]["back"], true);
+}
+
+TEST(ViewHistory, KeepsTheLatestStepsAndPutsNothingBackWhenRestoringFails) {
+    ViewHistory history({0}, 3);
+    std::vector<double> restored;
+    const auto restore = [&](const ViewHistory::Values &values) { restored.push_back(values.at(0)); };
+    for (double value : {1, 2, 3}) history.record({value});
+    EXPECT_TRUE(history.back({3}, restore));
+    EXPECT_TRUE(history.back({2}, restore));
+    EXPECT_FALSE(history.back({1}, restore)) << "the oldest step, 0, was dropped";
+    EXPECT_EQ(restored, (std::vector<double>{2, 1}));
+    const auto refuse = [](const ViewHistory::Values &) { throw BadRequest("refused"); };
+    EXPECT_THROW(history.forward({1}, refuse), BadRequest);
+    EXPECT_TRUE(history.forward({1}, restore));
+    EXPECT_TRUE(history.reset({2}, restore));
+    EXPECT_EQ(restored.back(), 0);
+    EXPECT_FALSE(history.reset({0}, restore));
 }
 
 TEST_F(Session, ABoxZoomsInAndAButtonWithoutAShelfChangesNothing) {
@@ -230,6 +316,8 @@ TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
     EXPECT_EQ(status("/api/value", R"({"id": -1, "value": 2})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 1e12, "y": 0, "x0": 0, "y0": 0, "x1": 0, "y1": 0})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 5000, "y": 5, "x0": 5000, "y0": 5, "x1": 5000, "y1": 5})"), 400);
+    EXPECT_EQ(status("/api/zoom", R"({"x": 5, "y": 5, "x0": -2147483648, "y0": 5, "x1": 2147483647, "y1": 5})"), 400);
+    EXPECT_EQ(status("/api/history", R"({"step": "sideways"})"), 400);
     // Values nested deeper than any request needs are refused before they are built.
     const std::string deep = R"({"id": 32769, "value": )" + std::string(20000, '[') + std::string(20000, ']') + "}";
     const auto nested = client->Post("/api/value", deep, "application/json");
@@ -327,44 +415,33 @@ TEST(PanelServer, SlowClientsNeitherStallOthersNorKeepItFromStopping) {
 // A page of another site may send requests to the panel's port from the
 // user's browser; no route may act on them.
 TEST(PanelServer, EveryRouteRefusesForeignHostsAndPostsFromOtherSites) {
-    Host host;
-    LoadedScene scene(host, oneVorluxFilter(), "");
     const std::filesystem::path saveTo = std::filesystem::path(::testing::TempDir()) / "vorlux-web-guard.json";
     std::filesystem::remove(saveTo);
-    PanelSession session(scene, saveTo, Size{64, 48});
-    PanelServer server(session);
-    const int port = server.bind(0);
-    std::thread serving([&] { server.run(); });
-
-    httplib::Client client("127.0.0.1", port);
-    const std::string own = "127.0.0.1:" + std::to_string(port);
-    const auto view = [&] {  // as ServedPanel::view
-        std::lock_guard lock(session.moduleCalls());
-        return scene.filter(0).describe();
-    };
+    ServedPanel panel(saveTo);
+    httplib::Client client("127.0.0.1", panel.port);
+    const std::string own = "127.0.0.1:" + std::to_string(panel.port);
     const auto status = [&](const PanelServer::Route &route, const httplib::Headers &headers) {
         const httplib::Result result = route.method == "GET"
                                            ? client.Get(route.path, headers)
                                            : client.Post(route.path, headers, R"({"id": 32771, "value": 2})",
                                                          "application/json");
-        return result ? result->status : -1;
+        return statusOf(result);
     };
-    ASSERT_GE(server.routes().size(), 10u);
-    for (const PanelServer::Route &route : server.routes()) {
+    const std::vector<PanelServer::Route> &routes = panel.server.routes();
+    ASSERT_GE(routes.size(), 10u);
+    for (const PanelServer::Route &route : routes) {
         const std::string name = route.method + " " + route.path;
-        EXPECT_EQ(status(route, {{"Host", "evil.example:" + std::to_string(port)}}), 403) << name;
-        EXPECT_EQ(status(route, {{"Host", "localhost:" + std::to_string(port + 1)}}), 403) << name;
+        EXPECT_EQ(status(route, {{"Host", "evil.example:" + std::to_string(panel.port)}}), 403) << name;
+        EXPECT_EQ(status(route, {{"Host", "localhost:" + std::to_string(panel.port + 1)}}), 403) << name;
         if (route.method == "POST") {
             EXPECT_EQ(status(route, {{"Host", own}, {"Origin", "http://evil.example"}}), 403) << name;
         }
     }
-    EXPECT_EQ(view(), "Vorlux  (-0.222, 0.8)  15");
+    EXPECT_EQ(panel.view(), "Vorlux  (-0.222, 0.8)  15");
     EXPECT_FALSE(std::filesystem::exists(saveTo));
     // The same requests from the page itself pass the guard.
-    for (const PanelServer::Route &route : server.routes()) {
+    for (const PanelServer::Route &route : routes) {
         EXPECT_NE(status(route, {{"Host", own}, {"Origin", "http://" + own}}), 403) << route.path;
     }
-    EXPECT_EQ(view(), "Vorlux  (-0.222, 0.8)  2");
-    server.stop();
-    serving.join();
+    EXPECT_EQ(panel.view(), "Vorlux  (-0.222, 0.8)  2");
 }

@@ -15,9 +15,10 @@ function say(text, isError = false) {
 }
 
 // Counts requests in flight on the body, so that a watcher can tell when the
-// page has settled. A refused request throws an error carrying the status
-// and whether the server found the gesture stale.
-async function request(path, options) {
+// page has settled; a request is in flight until its answer is read (as
+// JSON unless the reader says otherwise). A refused request throws an error
+// carrying the status and whether the server found the gesture stale.
+async function request(path, options, read = (response) => response.json()) {
   document.body.dataset.pending = Number(document.body.dataset.pending) + 1;
   try {
     const response = await fetch(path, { cache: 'no-store', ...options });
@@ -25,17 +26,14 @@ async function request(path, options) {
       const problem = await response.json().catch(() => ({ error: response.statusText }));
       throw Object.assign(new Error(problem.error), { status: response.status, stale: Boolean(problem.stale) });
     }
-    return response;
+    return await read(response);
   } finally {
     document.body.dataset.pending = Number(document.body.dataset.pending) - 1;
   }
 }
 
 async function post(path, body = {}) {
-  const response = await request(path, {
-    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
-  });
-  return response.json();
+  return request(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
 }
 
 // The view versions: the server moves its version on with every change,
@@ -73,6 +71,7 @@ async function redrawLoop() {
 async function redrawOnce() {
   const view = await drawPreview();
   const panel = await readPanel();
+  showHistory(panel.history);
   for (const control of panel.controls) {
     const input = valueInputs.get(control.id);
     if (input) showValue(input, control.value);
@@ -238,10 +237,10 @@ function previewControl(control) {
   canvas.id = 'preview';
   canvas.width = control.width;
   canvas.height = control.height;
-  canvas.title = 'Click to centre here; drag a box to zoom into it. Arrow keys move the view, + zooms in.';
+  canvas.title = 'Click to centre here; drag a box to zoom into it. The wheel zooms around the pointer, a right-click zooms out. Arrow keys move the view, + and - zoom.';
   canvas.tabIndex = 0;
   canvas.setAttribute('role', 'img');
-  canvas.setAttribute('aria-label', 'Preview of the view at time 0: click to centre there, drag a box to zoom into it; arrow keys move the view, + zooms in');
+  canvas.setAttribute('aria-label', 'Preview of the view at time 0: click to centre there, drag a box to zoom into it, the wheel or a right-click zooms; arrow keys move the view, + and - zoom in and out');
   canvas.dataset.draws = '0';
   const band = document.createElement('div');
   band.className = 'band';
@@ -286,23 +285,74 @@ function previewControl(control) {
     band.style.display = 'none';
     gesture(from, pixelAt(event), from.view);
   });
+  // Zooming without a drawn box: a box of the preview's size times the
+  // scale, centred on a pixel. The module zooms into a box smaller than the
+  // preview and out of a larger one (its larger side becomes the width), and
+  // centres the view on the box's centre.
+  const zoomAround = (at, scale) => {
+    const side = (length) => Math.max(3, Math.round(length * scale));
+    const [width, height] = [side(canvas.width), side(canvas.height)];
+    const from = { x: at.x - (width >> 1), y: at.y - (height >> 1) };
+    return gesture(from, { x: from.x + width - 1, y: from.y + height - 1 }, shownView, at);
+  };
   // The keyboard works the same gestures: an arrow key is a click an eighth
-  // of the preview off the centre, + a box of half the preview's size.
+  // of the preview off the centre, + and - boxes of half and twice its size.
   canvas.addEventListener('keydown', (event) => {
     const centre = { x: canvas.width >> 1, y: canvas.height >> 1 };
     const offsets = { ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, -1], ArrowDown: [0, 1] };
+    const scales = { '+': 1 / 2, '=': 1 / 2, '-': 2, _: 2 };
+    if (event.ctrlKey || event.metaKey || event.altKey) return;
     if (event.key in offsets) {
       const [dx, dy] = offsets[event.key];
       const at = { x: centre.x + Math.round(dx * canvas.width / 8), y: centre.y + Math.round(dy * canvas.height / 8) };
       gesture(at, at, shownView);
-    } else if (event.key === '+' || event.key === '=') {
-      const half = { x: canvas.width >> 2, y: canvas.height >> 2 };
-      gesture({ x: centre.x - half.x, y: centre.y - half.y }, { x: centre.x + half.x - 1, y: centre.y + half.y - 1 }, shownView);
+    } else if (event.key in scales) {
+      zoomAround(centre, scales[event.key]);
     } else {
       return;
     }
     event.preventDefault();
   });
+  canvas.addEventListener('contextmenu', (event) => {
+    event.preventDefault();
+    zoomAround(pixelAt(event), 2);
+  });
+
+  // The wheel: each notch away from the user zooms in twice around the
+  // pointer, each towards the user out. Notches that come while a gesture
+  // or a redraw is under way wait for it and then go as one box (of up to
+  // three notches), so that a fast wheel or a touchpad's stream of small
+  // steps makes a few gestures, each on the image shown.
+  const kNotch = 100;  // pixels of wheel travel; the first after a pause counts whole
+  const kPauseMs = 250;
+  const kNotchesPerBox = 3;
+  let travel = 0, notches = 0, wheelAt = null, lastWheel = -Infinity, wheeling = false;
+  const zoomByWheel = async () => {
+    if (wheeling) return;
+    wheeling = true;
+    try {
+      while (notches !== 0) {
+        if (redrawing) await redrawing;
+        const taken = Math.max(-kNotchesPerBox, Math.min(kNotchesPerBox, notches));
+        notches -= taken;
+        await zoomAround(wheelAt, 2 ** taken);
+      }
+    } finally {
+      wheeling = false;
+    }
+  };
+  canvas.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    const moved = event.deltaY * [1, 40, canvas.clientHeight][event.deltaMode];
+    const paused = event.timeStamp - lastWheel > kPauseMs;
+    lastWheel = event.timeStamp;
+    travel = paused ? Math.sign(moved) * Math.max(Math.abs(moved), kNotch) : travel + moved;
+    const whole = Math.trunc(travel / kNotch);
+    travel -= whole * kNotch;
+    notches += whole;
+    wheelAt = pixelAt(event);
+    zoomByWheel();
+  }, { passive: false });
   canvas.addEventListener('pointercancel', () => {
     start = null;
     band.style.display = 'none';
@@ -312,11 +362,12 @@ function previewControl(control) {
 }
 
 // A click (from equal to to) or a box, made on the given view; the module
-// measures the press point and the box in preview pixels.
-async function gesture(from, to, view) {
+// measures the press point and the box in preview pixels. The press point
+// lies on the preview; a box larger than the preview may reach beyond it.
+async function gesture(from, to, view, press = from) {
   try {
     const before = shownValues();
-    const answer = await post('/api/zoom', { x: from.x, y: from.y, x0: from.x, y0: from.y, x1: to.x, y1: to.y, view });
+    const answer = await post('/api/zoom', { x: press.x, y: press.y, x0: from.x, y0: from.y, x1: to.x, y1: to.y, view });
     say((await afterChange(answer, before)) || 'The view did not change: that is its centre already.');
   } catch (error) {
     if (error.stale) say('That gesture was made on an image that was being replaced, so it was dropped; try again on this one.', true);
@@ -324,9 +375,10 @@ async function gesture(from, to, view) {
   }
 }
 
-// Draws the preview and returns the version of the view it shows.
+// Draws the preview and returns the version of the view it shows; the
+// redraw that asks for it counts as in flight meanwhile.
 async function drawPreview() {
-  const response = await request('/api/preview');
+  const response = await request('/api/preview', {}, (answer) => answer);
   const view = Number(response.headers.get('X-View-Version'));
   if (!preview) return view;
   const width = Number(response.headers.get('X-Preview-Width'));
@@ -344,10 +396,45 @@ async function drawPreview() {
 }
 
 async function readPanel() {
-  return (await request('/api/panel')).json();
+  return request('/api/panel');
 }
 
+// The history of the view is the server's, one for every page open on the
+// panel: the buttons follow the steps it says there are. In a text field
+// Ctrl+Z is the field's own.
+const historyButtons = {
+  back: document.getElementById('history-back'),
+  forward: document.getElementById('history-forward'),
+  reset: document.getElementById('history-reset'),
+};
+
+function showHistory(history) {
+  for (const [step, button] of Object.entries(historyButtons)) button.disabled = !history[step];
+}
+
+async function goInHistory(step) {
+  const name = historyButtons[step].textContent;
+  try {
+    const before = shownValues();
+    const changes = await afterChange(await post('/api/history', { step }), before);
+    say(changes ? `${name}: ${changes}` : `${name}: there is no step to go to.`);
+  } catch (error) {
+    say(`${name} failed: ${error.message}`, true);
+  }
+}
+
+for (const [step, button] of Object.entries(historyButtons)) button.addEventListener('click', () => goInHistory(step));
+document.addEventListener('keydown', (event) => {
+  if (!(event.ctrlKey || event.metaKey) || event.altKey || event.target.closest?.('input')) return;
+  const key = event.key.toLowerCase();
+  const step = key === 'z' ? (event.shiftKey ? 'forward' : 'back') : key === 'y' ? 'forward' : null;
+  if (!step) return;
+  event.preventDefault();
+  goInHistory(step);
+});
+
 function build(panel) {
+  showHistory(panel.history);
   document.title = `${panel.title} panel`;
   document.getElementById('title').textContent = panel.title;
   document.getElementById('scene').textContent = `Saves to ${panel.scene}`;
@@ -437,10 +524,26 @@ function presetItem(preset, longestName) {
   return item;
 }
 
+// The presets whose settings are the instance's now are marked; the marks
+// change without a rebuild, so that a name being edited stays.
+function markCurrent(ids) {
+  for (const item of presetList.children) {
+    if (ids.includes(Number(item.dataset.id))) item.setAttribute('aria-current', 'true');
+    else item.removeAttribute('aria-current');
+  }
+}
+
 async function refreshShelf() {
-  const shelf = await (await request('/api/shelf')).json();
-  if (JSON.stringify(shelf) === JSON.stringify(lastShelf)) return shelf;
+  const shelf = await request('/api/shelf');
+  const { current = [], ...listing } = shelf;
+  const { current: _, ...lastListing } = lastShelf ?? {};
   lastShelf = shelf;
+  if (JSON.stringify(listing) !== JSON.stringify(lastListing)) showShelf(shelf);
+  markCurrent(current);
+  return shelf;
+}
+
+function showShelf(shelf) {
   document.getElementById('no-shelf').hidden = shelf.available;
   shelfDrawer.hidden = !shelf.open;
   const problem = document.getElementById('shelf-error');
@@ -448,7 +551,6 @@ async function refreshShelf() {
   problem.hidden = !shelf.error;
   document.getElementById('shelf-empty').hidden = shelf.presets.length > 0 || Boolean(shelf.error);
   presetList.replaceChildren(...shelf.presets.map((preset) => presetItem(preset, shelf.longestName)));
-  return shelf;
 }
 
 const closeShelf = () => shelfAction('/api/shelf/close', {}, () => 'Preset shelf closed.');

@@ -87,6 +87,14 @@ int64_t presetId(const httplib::Request &request) {
     return id;
 }
 
+PanelSession::HistoryStep historyStep(const std::string &name) {
+    using Step = PanelSession::HistoryStep;
+    if (name == "back") return Step::back;
+    if (name == "forward") return Step::forward;
+    if (name == "reset") return Step::reset;
+    throw BadRequest("'step' must be \"back\", \"forward\" or \"reset\"");
+}
+
 // Answers a request through a session; a request naming what the panel
 // lacks becomes a 400, a gesture on a view that has moved on a 409, any
 // other failure (a save, the database) a 500, each with its message.
@@ -218,6 +226,9 @@ void PanelServer::addRoutes() {
     }));
     post("/api/button", changing([this](const auto &request, auto &response) {
         sendJson(response, session_.pressButton(field<unsigned long>(requestObject(request), "id")));
+    }));
+    post("/api/history", changing([this](const auto &request, auto &response) {
+        sendJson(response, session_.goInHistory(historyStep(text(requestObject(request), "step"))));
     }));
     // Event 4 of the panel: the page has become the user's focus.
     post("/api/select", answer([this](const auto &, auto &response) { sendJson(response, session_.select()); }));

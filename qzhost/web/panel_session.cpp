@@ -7,6 +7,17 @@
 #include "qzhost/services/host.h"
 
 namespace qzhost {
+namespace {
+
+std::vector<unsigned long> valueControls(const OpenPanel &open) {
+    std::vector<unsigned long> ids;
+    for (const Control &control : open.panel().controls) {
+        if (open.holdsValue(control.id)) ids.push_back(control.id);
+    }
+    return ids;
+}
+
+}  // namespace
 
 Size parsePreviewSize(const std::string &text) { return parseSize(text, kMaxPreviewSide, "--preview"); }
 
@@ -23,10 +34,12 @@ PanelSession::PanelSession(LoadedScene &scene, std::filesystem::path saveTo, Siz
       saveTo_(std::move(saveTo)),
       previewSize_(preview),
       open_(scene.host(), scene.filter(0)),
-      preview_(open_.preview()) {
+      preview_(open_.preview()),
+      valueIds_(valueControls(open_)),
+      history_(currentValues()) {
     // Gestures are measured in the preview's pixels, which the module learns
     // from a draw; the page may click before it has fetched one.
-    if (preview_) drawPreview();
+    if (preview_) drawView();
 }
 
 std::vector<const Control *> PanelSession::layout() const {
@@ -72,7 +85,9 @@ Json PanelSession::describe() {
                 {"controls", std::move(controls)},
                 {"controlTypes", types},
                 {"scene", saveTo_.string()},
-                {"view", view_.load()}};
+                {"view", view_.load()},
+                {"history", {{"back", history_.canGoBack()}, {"forward", history_.canGoForward()},
+                             {"reset", currentValues() != history_.opened()}}}};
 }
 
 DrawnView PanelSession::drawView() {
@@ -87,16 +102,20 @@ Json PanelSession::setValue(unsigned long id, double value) {
     return redrawAfter([&] {
         const bool changed = open_.setValue(id, value);
         unsaved_ = true;
+        rememberView();
         return changed;
     });
 }
 
 Json PanelSession::previewGesture(int x, int y, const int (&box)[4], std::optional<unsigned long> madeOn) {
-    const auto inside = [&](int px, int py) {
-        return px >= 0 && py >= 0 && px < previewSize_.width && py < previewSize_.height;
+    const auto within = [](int at, int size, int reach) { return at >= -reach * size && at < (reach + 1) * size; };
+    const auto near = [&](int px, int py, int reach) {
+        return within(px, previewSize_.width, reach) && within(py, previewSize_.height, reach);
     };
-    if (!inside(x, y) || !inside(box[0], box[1]) || !inside(box[2], box[3])) {
-        throw BadRequest("a gesture must lie inside the preview");
+    if (!near(x, y, 0)) throw BadRequest("a gesture's press point must lie inside the preview");
+    if (!near(box[0], box[1], kGestureReach) || !near(box[2], box[3], kGestureReach)) {
+        throw BadRequest("a gesture's box may reach at most " + std::to_string(kGestureReach) +
+                         " preview sizes beyond the preview");
     }
     std::lock_guard lock(mutex_);
     if (madeOn && *madeOn != view_) {
@@ -104,6 +123,7 @@ Json PanelSession::previewGesture(int x, int y, const int (&box)[4], std::option
     }
     return redrawAfter([&] {
         undoIfRefused([&] { open_.gesture(x, y, box); });
+        rememberView();
         return false;
     });
 }
@@ -120,14 +140,48 @@ void PanelSession::undoIfRefused(const std::function<void()> &edit) {
     HostedFilter &filter = scene_.filter(0);
     const std::vector<Json> before = filter.save();
     host().params().takeRefusal();
-    edit();
-    if (auto refusal = host().params().takeRefusal()) {
+    std::optional<std::string> refusal;
+    try {
+        edit();
+        refusal = host().params().takeRefusal();
+    } catch (const BadRequest &e) {
+        refusal = e.what();
+    }
+    if (refusal) {
         // The module keeps its own copy of the values it set, and some of
         // them may have been taken: loading the state saved before puts
         // both back as they were.
         filter.load(before);
         throw BadRequest(*refusal);
     }
+}
+
+ViewHistory::Values PanelSession::currentValues() const {
+    ViewHistory::Values values;
+    for (unsigned long id : valueIds_) values.push_back(open_.value(id));
+    return values;
+}
+
+void PanelSession::restoreValues(const ViewHistory::Values &values) {
+    undoIfRefused([&] {
+        for (size_t i = 0; i < valueIds_.size(); ++i) open_.setValue(valueIds_[i], values[i]);
+    });
+}
+
+void PanelSession::rememberView() { history_.record(currentValues()); }
+
+Json PanelSession::goInHistory(HistoryStep step) {
+    std::lock_guard lock(mutex_);
+    return redrawAfter([&] {
+        const ViewHistory::Values now = currentValues();
+        const ViewHistory::Restore restore = [this](const ViewHistory::Values &values) { restoreValues(values); };
+        switch (step) {
+        case HistoryStep::back: return history_.back(now, restore);
+        case HistoryStep::forward: return history_.forward(now, restore);
+        case HistoryStep::reset: return history_.reset(now, restore);
+        }
+        return false;
+    });
 }
 
 Json PanelSession::select() {

@@ -15,10 +15,15 @@
 #include "qzhost/base/size.h"
 #include "qzhost/scene/loaded_scene.h"
 #include "qzhost/services/open_panel.h"
+#include "qzhost/web/view_history.h"
 
 namespace qzhost {
 
 inline constexpr int kMaxPreviewSide = 1024;
+// How many preview sizes a gesture's box may reach beyond each side of the
+// preview: far more than the page's zoom-out boxes need, and far from the
+// sums of corners that would overflow in the module.
+inline constexpr int kGestureReach = 16;
 
 // The preview's size from "WxH"; throws HostError naming the option unless
 // both sides are 1 to kMaxPreviewSide.
@@ -48,8 +53,8 @@ public:
     // Title, controls in the order the panel groups them, their values and
     // hinted guides, and the preview's control and size.
     // "view" is the version of the view the values belong to.
+    // "history" says which steps of the view's history there are to take.
     Json describe();
-    Raster drawPreview() { return drawView().raster; }
     DrawnView drawView();
 
     // Each answers {"redraw": true, "view": version} when the page should
@@ -58,10 +63,21 @@ public:
     // and throws BadRequest with the reason.
     Json setValue(unsigned long id, double value);
     // A click (a box of one point) or a dragged box on the preview, in its
-    // pixels. With the version of the view it was made on, it throws
+    // pixels. The press point lies inside the preview; the box may reach
+    // beyond it (kGestureReach), as a box larger than the preview zooms out.
+    // With the version of the view it was made on, it throws
     // StaleView when the view has changed since.
     Json previewGesture(int x, int y, const int (&box)[4], std::optional<unsigned long> madeOn = std::nullopt);
     Json pressButton(unsigned long id);
+
+    // Steps through the view's history: every value at once, through the
+    // host's parameter editing, as one change. Answers as the edits do, with
+    // no redraw when there is no such step; a step the parameters cannot
+    // take (after their keys changed) throws BadRequest and changes nothing.
+    enum class HistoryStep { back, forward, reset };
+    Json goInHistory(HistoryStep step);
+    // With the lock held, after a change of values the history should keep.
+    void rememberView();
     // Tells the module that its panel has become the user's focus, upon
     // which it selects its client on the preset shelf.
     Json select();
@@ -76,6 +92,7 @@ public:
     Host &host() { return scene_.host(); }
     OpenPanel &panel() { return open_; }
     std::mutex &moduleCalls() { return mutex_; }
+    HostedFilter &filter() { return scene_.filter(0); }
     // The version of the view: it moves on with every change the page
     // should redraw for. Read without the lock.
     unsigned long view() const { return view_; }
@@ -93,10 +110,15 @@ public:
     }
 
 private:
-    // Runs a module call that may set values through the parameter service.
+    // Runs an edit that may set values through the parameter service; a
+    // value it cannot set, refused by the service or the edit itself,
+    // undoes the whole edit and throws BadRequest.
     void undoIfRefused(const std::function<void()> &edit);
     std::vector<const Control *> layout() const;
     Json controlJson(const Control &control) const;
+    // The values of the value controls at the editing time, in valueIds_' order.
+    ViewHistory::Values currentValues() const;
+    void restoreValues(const ViewHistory::Values &values);
 
     std::mutex &mutex_;  // the host's lock on module calls
     LoadedScene &scene_;
@@ -104,6 +126,8 @@ private:
     Size previewSize_;
     OpenPanel open_;
     const Control *preview_;
+    std::vector<unsigned long> valueIds_;
+    ViewHistory history_;
     bool unsaved_ = false;
     std::atomic<unsigned long> view_ = 1;
 };

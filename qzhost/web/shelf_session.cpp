@@ -20,6 +20,8 @@ Json ShelfSession::describe() {
     const ShelfClient *client = findClient();
     if (!client) return Json{{"available", false}, {"open", false}, {"presets", Json::array()}};
     Json presets = Json::array();
+    Json current = Json::array();
+    const std::vector<Json> shown = panel_.filter().save();
     const auto &addFailure = shelf().lastAddFailure();
     std::string error = addFailure ? addFailure->what() : "";
     // A database another program has locked is a state to show in the
@@ -28,12 +30,13 @@ Json ShelfSession::describe() {
         if (client->open) {
             for (const Preset &p : shelf().presetsFor(*client)) {
                 presets.push_back({{"id", p.id}, {"name", p.name}, {"created", p.created}});
+                if (p.settings == shown) current.push_back(p.id);
             }
         }
     } catch (const HostError &e) {
         if (error.empty()) error = e.what();
     }
-    return Json{{"available", true}, {"open", client->open}, {"presets", std::move(presets)}, {"error", error},
+    return Json{{"available", true}, {"open", client->open}, {"presets", std::move(presets)}, {"current", std::move(current)}, {"error", error},
                 {"longestName", kMaxPresetName}};
 }
 
@@ -55,6 +58,7 @@ Json ShelfSession::apply(int64_t id) {
         } catch (const StateError &e) {
             refused = e;
         }
+        panel_.rememberView();
         return false;
     });
     if (refused) answer["error"] = std::string("the module refused the preset: ") + refused->what();

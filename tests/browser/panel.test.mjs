@@ -31,8 +31,8 @@ async function check(name, body) {
 }
 
 // Each panel gets a shelf database of its own, never the user's.
-function startPanel(scene, shelf) {
-  const child = spawn(qzhost, ['panel', scene, '--port', '0', '--preview', `${WIDTH}x${HEIGHT}`, '--shelf', shelf]);
+function startPanel(scene, shelf, preview = `${WIDTH}x${HEIGHT}`) {
+  const child = spawn(qzhost, ['panel', scene, '--port', '0', '--preview', preview, '--shelf', shelf]);
   let output = '';
   let errors = '';
   child.stderr.on('data', (data) => { errors += data; process.stderr.write(data); });
@@ -363,6 +363,94 @@ try {
     assert.equal(await page.getByRole('button', { name: `Apply ${name}`, exact: true }).count(), 1);
   });
 
+  const shownValues = async () => [await value(CENTER_X), await value(CENTER_Y), await value(ZOOM)];
+  const near = (actual, expected) => Math.abs(actual - expected) <= 1e-9 * Math.abs(expected);
+  // Runs an action that should change the view once, and checks it was drawn once.
+  async function drawnOnceAfter(action) {
+    const before = await draws();
+    await redrawnAfter(action);
+    assert.equal(await draws(), before + 1);
+  }
+
+  await check('history steps back and forward through values, clicks and presets, and Reset opens the first view', async () => {
+    await redrawnAfter(async () => {
+      await page.fill(`#control-${ZOOM}`, '25');
+      await page.press(`#control-${ZOOM}`, 'Enter');
+    });
+    const typed = await shownValues();
+    await clickPreview(100, 100);
+    const clicked = await shownValues();
+    await redrawnAfter(() => page.click('#presets li:last-child .apply'));
+    assert.notDeepEqual(await shownValues(), clicked);
+    await drawnOnceAfter(() => page.click('#history-back'));
+    assert.deepEqual(await shownValues(), clicked);
+    assert.match(await page.textContent('#status'), /^Back: Center X set to /);
+    // Outside the value fields Ctrl+Z and Ctrl+Shift+Z step through the view's history.
+    await page.focus('#preview');
+    await drawnOnceAfter(() => page.keyboard.press('Control+z'));
+    assert.deepEqual(await shownValues(), typed);
+    await drawnOnceAfter(() => page.keyboard.press('Control+Shift+Z'));
+    assert.deepEqual(await shownValues(), clicked);
+    assert.equal(await page.isDisabled('#history-forward'), false);
+    await drawnOnceAfter(() => page.click('#history-reset'));
+    assert.deepEqual(await shownValues(), [-0.222, 0.8, 15]);
+    assert.deepEqual([await page.isDisabled('#history-back'), await page.isDisabled('#history-forward'),
+      await page.isDisabled('#history-reset')], [false, true, true]);
+    await drawnOnceAfter(() => page.click('#history-back'));
+    assert.deepEqual(await shownValues(), clicked);
+  });
+
+  await check('a right-click, - and the wheel zoom out around the pointer or centre; fast notches make few gestures', async () => {
+    const [x, y, zoom] = await shownValues();
+    const step = 3.2 / zoom / WIDTH;
+    const at = await onPreview(200, 60);
+    await redrawnAfter(() => page.mouse.click(at.x, at.y, { button: 'right' }));
+    assert.ok(near(await value(ZOOM), zoom / 2), `zoom ${await value(ZOOM)}`);
+    assert.equal(await value(CENTER_X), x + (200 - (WIDTH >> 1)) * step);
+    assert.equal(await value(CENTER_Y), y + (60 - (HEIGHT >> 1)) * -step);
+    await page.focus('#preview');
+    await redrawnAfter(() => page.keyboard.press('-'));
+    assert.ok(near(await value(ZOOM), zoom / 4));
+    const centre = await onPreview(WIDTH >> 1, HEIGHT >> 1);
+    await page.mouse.move(centre.x, centre.y);
+    await redrawnAfter(() => page.mouse.wheel(0, -100));
+    assert.ok(near(await value(ZOOM), zoom / 2));
+
+    const gestures = [];
+    const count = (request) => { if (request.url().endsWith('/api/zoom')) gestures.push(request.url()); };
+    page.on('request', count);
+    // Six notches towards the user while the first one's redraw is slow.
+    const release = await holdPreviews();
+    try {
+      for (let notch = 0; notch < 6; notch += 1) await page.mouse.wheel(0, 100);
+    } finally {
+      await release();
+    }
+    await page.waitForFunction((expected) => Math.abs(Number(document.getElementById('control-32771').value)
+      - expected) <= 1e-9 * expected, zoom / 2 / 64);
+    await page.waitForFunction(() => document.body.dataset.pending === '0' && !document.body.dataset.drawing);
+    page.off('request', count);
+    assert.equal(gestures.length, 3, 'one gesture, then the other five notches in boxes of up to three');
+  });
+
+  await check('the shelf marks the preset that holds the values shown, after a change from any page', async () => {
+    const current = () => page.evaluate(() => [...document.querySelectorAll('#presets li[aria-current="true"]')]
+      .map((item) => item.querySelector('input.name').value));
+    const name = await page.inputValue('#presets li:last-child input.name');
+    await redrawnAfter(() => page.click('#presets li:last-child .apply'));
+    await page.waitForFunction(() => document.querySelector('#presets li[aria-current]'));
+    assert.deepEqual(await current(), [name]);
+    // As another page would: the change reaches this one through the change events.
+    await page.evaluate((id) => fetch('/api/value', { method: 'POST', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ id, value: 3 }) }), ZOOM);
+    await page.waitForFunction(() => !document.querySelector('#presets li[aria-current]'));
+    await page.waitForFunction((id) => document.getElementById(`control-${id}`).value === '3', ZOOM);
+    await settled();
+    await redrawnAfter(() => page.click('#history-back'));
+    await page.waitForFunction(() => document.querySelector('#presets li[aria-current]'));
+    assert.deepEqual(await current(), [name]);
+  });
+
   await check('the page fits 360 px and 1280 px windows, with the shelf in view at 400 px', async () => {
     const missing = [];
     page.on('response', (response) => { if (response.status() === 404) missing.push(response.url()); });
@@ -396,6 +484,22 @@ try {
       icon.src = document.querySelector('link[rel~="icon"]')?.href ?? '/favicon.ico';
     })), 'the page names no icon it can load');
     await page.setViewportSize({ width: 900, height: 700 });
+  });
+
+  await check('a preview wider than a 360 px window shrinks to fit it', async () => {
+    const large = startPanel(scene, shelfFile, '1024x1024');
+    const narrow = await browser.newPage();
+    try {
+      await narrow.setViewportSize({ width: 360, height: 760 });
+      await narrow.goto(await large.address);
+      await narrow.waitForFunction(() => Number(document.getElementById('preview')?.dataset.draws) > 0);
+      assert.ok(await narrow.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth
+        && document.getElementById('preview').getBoundingClientRect().right <= window.innerWidth));
+    } finally {
+      await narrow.close();
+      large.child.kill('SIGTERM');
+    }
+    await large.exited;
   });
 } finally {
   await browser.close();
