@@ -14,10 +14,11 @@ function say(text, isError = false, line = statusLine) {
   line.classList.toggle('error', isError);
 }
 
-// Counts requests in flight on the body, so that a watcher can tell when the
-// page has settled. A refused request throws an error carrying the status
-// and whether the server found the gesture stale.
-async function request(path, options) {
+// Counts requests in flight on the body, until `read` has read the answer's
+// body, so that a watcher can tell when the page has settled. A refused
+// request throws an error carrying the status and whether the server found
+// the gesture stale.
+async function request(path, options, read = (response) => response) {
   document.body.dataset.pending = Number(document.body.dataset.pending) + 1;
   try {
     const response = await fetch(path, { cache: 'no-store', ...options });
@@ -25,17 +26,18 @@ async function request(path, options) {
       const problem = await response.json().catch(() => ({ error: response.statusText }));
       throw Object.assign(new Error(problem.error), { status: response.status, stale: Boolean(problem.stale) });
     }
-    return response;
+    return await read(response);
   } finally {
     document.body.dataset.pending = Number(document.body.dataset.pending) - 1;
   }
 }
 
+const readJson = (response) => response.json();
+
 async function post(path, body = {}) {
-  const response = await request(path, {
+  return request(path, {
     method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
-  });
-  return response.json();
+  }, readJson);
 }
 
 // The view versions: the server moves its version on with every change,
@@ -344,7 +346,7 @@ async function drawPreview() {
 }
 
 async function readPanel() {
-  return (await request('/api/panel')).json();
+  return request('/api/panel', {}, readJson);
 }
 
 function build(panel) {
@@ -438,7 +440,7 @@ function presetItem(preset, longestName) {
 }
 
 async function refreshShelf() {
-  const shelf = await (await request('/api/shelf')).json();
+  const shelf = await request('/api/shelf', {}, readJson);
   if (JSON.stringify(shelf) === JSON.stringify(lastShelf)) return shelf;
   lastShelf = shelf;
   document.getElementById('no-shelf').hidden = shelf.available;
@@ -511,7 +513,7 @@ async function showAnimation(view) {
   if (animation && view <= animation.view) return;
   let described;
   try {
-    described = await (await request('/api/animation')).json();
+    described = await request('/api/animation', {}, readJson);
   } catch (error) {
     say(`The animation could not be read: ${error.message}`, true, keysStatus);
     return;
@@ -598,8 +600,8 @@ async function loadStrip() {
 // A rendered frame as an object URL, or null when the view has moved on.
 async function frameImage(frame, side, view) {
   try {
-    const response = await request(`/api/animation/frame?frame=${frame}&side=${side}&view=${view}`);
-    return URL.createObjectURL(await response.blob());
+    const blob = await request(`/api/animation/frame?frame=${frame}&side=${side}&view=${view}`, {}, (r) => r.blob());
+    return URL.createObjectURL(blob);
   } catch (error) {
     if (error.stale) return null;
     throw error;
