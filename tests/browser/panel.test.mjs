@@ -479,6 +479,14 @@ try {
       await stripAfter(view);
       assert.deepEqual((await served()).keys, edited);
 
+      // Every key's fields and the strip fit a phone's width.
+      await tab.setViewportSize({ width: 360, height: 760 });
+      assert.deepEqual(await tab.evaluate(() => [...document.querySelectorAll('#animation :is(button, input, select, img)')]
+        .filter((element) => element.getBoundingClientRect().right > document.documentElement.clientWidth)
+        .map((element) => element.getAttribute('aria-label') ?? element.tagName)), []);
+      await tab.screenshot({ path: path.join(work, 'panel-animation-360.png'), fullPage: true });
+      await tab.setViewportSize({ width: 900, height: 700 });
+
       // A frame enlarged, and closed with Escape.
       await tab.click('#strip li:nth-child(5) .frame');
       await tab.waitForFunction(() => document.getElementById('enlarged').dataset.view);
