@@ -25,7 +25,8 @@ SceneDocument zoomingScene() {
     scene.filters[0].state = std::vector<Json>{
         {{"channel", "Center.X"}, {"value", -0.222}},
         {{"channel", "Center.Y"}, {"value", 0.8}},
-        {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", 15}, {"curve", "exponential"}}, {{"time", 1}, {"value", 600}}}}},
+        {{"channel", "Zoom"},
+         {"keys", {{{"time", 0}, {"value", 15}, {"curve", "exponential"}}, {{"time", 1}, {"value", 600}}}}},
     };
     return scene;
 }

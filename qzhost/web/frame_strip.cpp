@@ -66,7 +66,8 @@ std::vector<unsigned char> FrameStrip::png(int frame, int longest, unsigned long
     const Size size = scaledFrame(frames, longest);
     Frame rendered;
     const std::atomic<bool> never{false};
-    Renderer(*twin_, size.width, size.height, frames.pixelAspect, threads).render(frame, frames.timeOf(frame), rendered, never);
+    Renderer renderer(*twin_, size.width, size.height, frames.pixelAspect, threads);
+    renderer.render(frame, frames.timeOf(frame), rendered, never);
     return png8Bytes(rendered);
 }
 

@@ -131,7 +131,11 @@ void shutDownConnectionsTo(int port) {
 }  // namespace
 
 PanelServer::PanelServer(PanelSession &session)
-    : session_(session), shelf_(session), animation_(session), strip_(session), server_(std::make_unique<httplib::Server>()) {
+    : session_(session),
+      shelf_(session),
+      animation_(session),
+      strip_(session),
+      server_(std::make_unique<httplib::Server>()) {
     server_->set_payload_max_length(kMaxRequestBody);
     server_->new_task_queue = [] { return new httplib::ThreadPool(kConnectionWorkers); };
     server_->set_read_timeout(kReadTimeoutSeconds);
