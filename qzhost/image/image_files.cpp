@@ -22,12 +22,11 @@ namespace qzhost {
 namespace {
 
 template <typename Sample>
-void writePng(const Frame &frame, const std::filesystem::path &file) {
+std::vector<unsigned char> pngBytes(const Frame &frame) {
     const std::vector<Sample> samples = rgbSamples<Sample>(frame);
     std::vector<const void *> rows(frame.height);
     for (int y = 0; y < frame.height; ++y) rows[y] = &samples[static_cast<size_t>(y) * frame.width * 3];
-    const std::vector<unsigned char> png = encodePng(frame.width, frame.height, 8 * sizeof(Sample), rows);
-    writeFileAtomically(file, png);
+    return encodePng(frame.width, frame.height, 8 * sizeof(Sample), rows);
 }
 
 void writeExr(const Frame &frame, const std::filesystem::path &file) {
@@ -141,10 +140,12 @@ std::optional<ImageFormat> imageFormatNamed(std::string_view name) {
 
 const char *extensionOf(ImageFormat format) { return format == ImageFormat::Exr ? "exr" : "png"; }
 
+std::vector<unsigned char> png8Bytes(const Frame &frame) { return pngBytes<uint8_t>(frame); }
+
 void writeImage(const Frame &frame, const std::filesystem::path &file, ImageFormat format) {
     switch (format) {
-        case ImageFormat::Png8: return writePng<uint8_t>(frame, file);
-        case ImageFormat::Png16: return writePng<uint16_t>(frame, file);
+        case ImageFormat::Png8: return writeFileAtomically(file, png8Bytes(frame));
+        case ImageFormat::Png16: return writeFileAtomically(file, pngBytes<uint16_t>(frame));
         case ImageFormat::Exr: return writeExr(frame, file);
     }
 }

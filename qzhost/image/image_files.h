@@ -16,6 +16,9 @@ enum class ImageFormat { Png8, Png16, Exr };
 std::optional<ImageFormat> imageFormatNamed(std::string_view name);
 const char *extensionOf(ImageFormat format);
 
+// The bytes of the 8-bit PNG file that writeImage writes for the frame.
+std::vector<unsigned char> png8Bytes(const Frame &frame);
+
 // Throws HostError when the file cannot be written.
 void writeImage(const Frame &frame, const std::filesystem::path &file, ImageFormat format);
 

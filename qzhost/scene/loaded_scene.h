@@ -49,6 +49,7 @@ public:
     Host &host() const { return host_; }
     const FrameSettings &frames() const { return document_.frames; }
     const std::filesystem::path &file() const { return file_; }
+    const std::vector<std::filesystem::path> &trustedModuleFolders() const { return trustedModuleFolders_; }
     size_t size() const { return filters_.size(); }
     HostedFilter &filter(size_t index) { return *filters_.at(index); }
 

@@ -60,18 +60,16 @@ bool OpenPanel::holdsValue(unsigned long id) const {
     return control && control->type == HOST_CONTROL_FLOAT_ENV;
 }
 
-ParamHandle OpenPanel::valueHandle(unsigned long id) const {
+AnimatedParam &OpenPanel::param(unsigned long id) const {
     const ParamHandle handle = holdsValue(id) && panel_.get ? panel_.get(panel_.instance, id) : nullptr;
     if (!handle) throw BadRequest("control " + std::to_string(id) + " holds no value");
-    return handle;
+    return host_.params().get(handle);
 }
 
-double OpenPanel::value(unsigned long id) const {
-    return host_.params().get(valueHandle(id)).animation.valueAt(host_.editTime());
-}
+double OpenPanel::value(unsigned long id) const { return param(id).animation.valueAt(host_.editTime()); }
 
 bool OpenPanel::setValue(unsigned long id, double value) {
-    if (auto refusal = editValue(host_.params().get(valueHandle(id)), host_.editTime(), value)) {
+    if (auto refusal = editValue(param(id), host_.editTime(), value)) {
         throw BadRequest(*refusal);
     }
     double values[3] = {value, 0.0, 0.0};

@@ -6,6 +6,7 @@
 
 #include "qzhost/loader/filter.h"
 #include "qzhost/services/panel.h"
+#include "qzhost/services/params.h"
 
 namespace qzhost {
 
@@ -41,6 +42,9 @@ public:
 
     // Whether the control is of the type that holds a value.
     bool holdsValue(unsigned long id) const;
+    // The animated parameter behind a value control; throws BadRequest when
+    // the control holds no value. Owned by the host's parameter store.
+    AnimatedParam &param(unsigned long id) const;
     // The control's value at the host's editing time; throws BadRequest when
     // it holds none.
     double value(unsigned long id) const;
@@ -54,8 +58,6 @@ public:
     unsigned refreshes() const { return panel_.refreshes; }
 
 private:
-    ParamHandle valueHandle(unsigned long id) const;
-
     Host &host_;
     void *handle_ = nullptr;
     Panel &panel_;

@@ -9,16 +9,16 @@ const form = document.getElementById('controls');
 const valueInputs = new Map();
 let preview = null;
 
-function say(text, isError = false) {
-  statusLine.textContent = text;
-  statusLine.classList.toggle('error', isError);
+function say(text, isError = false, line = statusLine) {
+  line.textContent = text;
+  line.classList.toggle('error', isError);
 }
 
-// Counts requests in flight on the body, so that a watcher can tell when the
-// page has settled; a request is in flight until its answer is read (as
-// JSON unless the reader says otherwise). A refused request throws an error
-// carrying the status and whether the server found the gesture stale.
-async function request(path, options, read = (response) => response.json()) {
+// Counts requests in flight on the body, until `read` has read the answer's
+// body, so that a watcher can tell when the page has settled. A refused
+// request throws an error carrying the status and whether the server found
+// the gesture stale.
+async function request(path, options, read = (response) => response) {
   document.body.dataset.pending = Number(document.body.dataset.pending) + 1;
   try {
     const response = await fetch(path, { cache: 'no-store', ...options });
@@ -32,8 +32,12 @@ async function request(path, options, read = (response) => response.json()) {
   }
 }
 
+const readJson = (response) => response.json();
+
 async function post(path, body = {}) {
-  return request(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
+  return request(path, {
+    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
+  }, readJson);
 }
 
 // The view versions: the server moves its version on with every change,
@@ -378,12 +382,13 @@ async function gesture(from, to, view, press = from) {
 // Draws the preview and returns the version of the view it shows; the
 // redraw that asks for it counts as in flight meanwhile.
 async function drawPreview() {
-  const response = await request('/api/preview', {}, (answer) => answer);
-  const view = Number(response.headers.get('X-View-Version'));
+  const { headers, body } = await request('/api/preview', {},
+    async (answer) => ({ headers: answer.headers, body: await answer.arrayBuffer() }));
+  const view = Number(headers.get('X-View-Version'));
   if (!preview) return view;
-  const width = Number(response.headers.get('X-Preview-Width'));
-  const height = Number(response.headers.get('X-Preview-Height'));
-  const rgb = new Uint8Array(await response.arrayBuffer());
+  const width = Number(headers.get('X-Preview-Width'));
+  const height = Number(headers.get('X-Preview-Height'));
+  const rgb = new Uint8Array(body);
   const image = new ImageData(width, height);
   for (let source = 0, target = 0; source < rgb.length; source += 3, target += 4) {
     image.data[target] = rgb[source];
@@ -396,7 +401,7 @@ async function drawPreview() {
 }
 
 async function readPanel() {
-  return request('/api/panel');
+  return request('/api/panel', {}, readJson);
 }
 
 // The history of the view is the server's, one for every page open on the
@@ -534,7 +539,7 @@ function markCurrent(ids) {
 }
 
 async function refreshShelf() {
-  const shelf = await request('/api/shelf');
+  const shelf = await request('/api/shelf', {}, readJson);
   const { current = [], ...listing } = shelf;
   const { current: _, ...lastListing } = lastShelf ?? {};
   lastShelf = shelf;
@@ -580,6 +585,7 @@ function followChanges() {
     const { view } = JSON.parse(event.data);
     redrawTo(view);
     refreshShelf().catch(() => {});
+    showAnimation(view);
   });
 }
 
@@ -592,10 +598,336 @@ document.getElementById('save').addEventListener('click', async () => {
   }
 });
 
+// The animation section: each value's keys (or its constant), edited as a
+// scene file holds them and checked by the server as a scene load checks
+// them, and a strip of frames across the scene's range, rendered as
+// `qzhost render` renders them. Both follow every change, as the preview does.
+const animationSection = document.getElementById('animation');
+const channelList = document.getElementById('channels');
+const keysStatus = document.getElementById('keys-status');
+const stripList = document.getElementById('strip');
+const curves = ['step', 'linear', 'smooth', 'exponential'];
+let animation = null;  // the last description read; its view is the one its keys belong to
+const strip = { shown: 0, wanted: 0, loading: null, side: 0, items: [] };
+
+const seconds = (time) => `${Number(time.toPrecision(4))} s`;
+
+// Re-reads the keys when the view has moved past the ones shown, and brings
+// the strip and an enlarged frame to the view they belong to.
+async function showAnimation(view) {
+  if (animation && view <= animation.view) return;
+  let described;
+  try {
+    described = await request('/api/animation', {}, readJson);
+  } catch (error) {
+    say(`The animation could not be read: ${error.message}`, true, keysStatus);
+    return;
+  }
+  if (animation && described.view <= animation.view) return;
+  if (!animation) buildAnimation(described);
+  animation = described;
+  showChannels(described);
+  refreshStrip(described.view);
+  drawEnlarged();
+}
+
+function buildAnimation({ frames, editTime, strip: layout }) {
+  const at = (frame) => seconds(frame / frames.fps);
+  document.getElementById('time-note').textContent =
+    `The preview, its clicks and boxes, and the value fields above show and change the view at time ${seconds(editTime)}`
+    + ` (frame ${Math.round(editTime * frames.fps)}). The scene runs from frame ${frames.first} to ${frames.last}`
+    + ` at ${frames.fps} frames per second (${at(frames.first)} to ${at(frames.last)}): the keys below change the`
+    + ' values over that time, and the frames show what a render gives. Click a frame to enlarge it.';
+  strip.side = Math.max(layout.width, layout.height);
+  strip.items = layout.frames.map((frame) => stripItem(frame, frames, layout));
+  stripList.replaceChildren(...strip.items.map((item) => item.element));
+  animationSection.hidden = false;
+}
+
+// A frame's pixels are the render's; the page stretches them by the pixel
+// aspect, as a player of the rendered video would.
+const shownAspect = (frames) => (frames.width * frames.pixelAspect) / frames.height;
+
+function stripItem(frame, frames, layout) {
+  const label = `Frame ${frame} at ${seconds(frame / frames.fps)}`;
+  const button = document.createElement('button');
+  button.type = 'button';
+  button.className = 'frame';
+  button.setAttribute('aria-label', `${label}: enlarge`);
+  const image = document.createElement('img');
+  image.width = layout.width;
+  image.height = layout.height;
+  image.style.aspectRatio = String(shownAspect(frames));
+  image.alt = '';
+  const caption = document.createElement('span');
+  caption.textContent = `${frame} · ${seconds(frame / frames.fps)}`;
+  button.append(image, caption);
+  button.addEventListener('click', () => enlarge(frame, label));
+  const element = document.createElement('li');
+  element.append(button);
+  return { frame, image, element };
+}
+
+function refreshStrip(view) {
+  strip.wanted = Math.max(strip.wanted, view);
+  if (!strip.loading && strip.shown < strip.wanted) strip.loading = loadStrip();
+}
+
+// One frame at a time, so that the strip never holds up the preview's
+// requests; a change meanwhile starts it over for the newer view. A frame
+// refused because the view moved on waits for that change's event.
+async function loadStrip() {
+  stripList.dataset.loading = 'true';
+  document.body.dataset.pending = Number(document.body.dataset.pending) + 1;
+  try {
+    while (strip.shown < strip.wanted) {
+      const view = strip.wanted;
+      for (const item of strip.items) {
+        if (strip.wanted !== view) break;
+        const url = await frameImage(item.frame, strip.side, view);
+        if (!url && strip.wanted === view) return;
+        if (url) showImage(item.image, url);
+      }
+      if (strip.wanted === view) {
+        strip.shown = view;
+        stripList.dataset.view = view;
+      }
+    }
+  } catch (error) {
+    say(`The frames could not be rendered: ${error.message}`, true, keysStatus);
+  } finally {
+    strip.loading = null;
+    delete stripList.dataset.loading;
+    document.body.dataset.pending = Number(document.body.dataset.pending) - 1;
+  }
+}
+
+// A rendered frame as an object URL, or null when the view has moved on.
+async function frameImage(frame, side, view) {
+  try {
+    const blob = await request(`/api/animation/frame?frame=${frame}&side=${side}&view=${view}`, {}, (r) => r.blob());
+    return URL.createObjectURL(blob);
+  } catch (error) {
+    if (error.stale) return null;
+    throw error;
+  }
+}
+
+function showImage(image, url) {
+  const old = image.src;
+  image.src = url;
+  if (old.startsWith('blob:')) URL.revokeObjectURL(old);
+}
+
+// A frame enlarged in a dialog, at about the size the window shows it;
+// Escape, "Close" or a click beside it closes it.
+const enlarged = document.getElementById('enlarged');
+const enlargedImage = document.getElementById('enlarged-image');
+const enlargedNote = document.getElementById('enlarged-note');
+let enlargedFrame = null;
+
+function enlarge(frame, label) {
+  enlargedFrame = frame;
+  document.getElementById('enlarged-title').textContent = label;
+  enlargedImage.alt = label;
+  enlargedImage.style.aspectRatio = String(shownAspect(animation.frames));
+  enlargedImage.style.width = `${enlargedWidth()}px`;
+  enlargedImage.removeAttribute('src');
+  enlarged.showModal();
+  drawEnlarged();
+}
+
+// The width the dialog shows the frame at, in CSS pixels, and the longer
+// side to render it at for the screen's pixels.
+function enlargedWidth() {
+  return Math.round(Math.min(window.innerWidth * 0.9, 1200, window.innerHeight * 0.7 * shownAspect(animation.frames)));
+}
+
+function enlargedSide() {
+  const width = enlargedWidth();
+  const longest = Math.max(width, width / shownAspect(animation.frames)) * window.devicePixelRatio;
+  return Math.max(1, Math.min(2048, Math.round(longest)));
+}
+
+async function drawEnlarged() {
+  if (!enlarged.open) return;
+  const frame = enlargedFrame;
+  const { view } = animation;
+  enlargedNote.textContent = 'Rendering…';
+  try {
+    const url = await frameImage(frame, enlargedSide(), view);
+    if (!url || frame !== enlargedFrame || view !== animation.view) return;
+    showImage(enlargedImage, url);
+    await enlargedImage.decode();
+    enlargedNote.textContent = `As qzhost render --frames ${frame} --size `
+      + `${enlargedImage.naturalWidth}x${enlargedImage.naturalHeight} renders it.`;
+    enlarged.dataset.view = view;
+  } catch (error) {
+    enlargedNote.textContent = `The frame could not be rendered: ${error.message}`;
+  }
+}
+
+document.getElementById('enlarged-close').addEventListener('click', () => enlarged.close());
+enlarged.addEventListener('click', (event) => { if (event.target === enlarged) enlarged.close(); });
+// Escape closes the dialog alone, not the shelf drawer behind it.
+enlarged.addEventListener('keydown', (event) => { if (event.key === 'Escape') event.stopPropagation(); });
+enlarged.addEventListener('close', () => {
+  enlargedFrame = null;
+  delete enlarged.dataset.view;
+});
+
+// Each value's box is rebuilt only when its block differs from the one
+// shown, so that typing in another value's keys is kept; the field that had
+// the focus gets it back.
+function showChannels(described) {
+  for (const channel of described.channels) {
+    const box = channelList.querySelector(`[data-id="${channel.id}"]`);
+    const text = JSON.stringify(channel.block);
+    if (box?.dataset.block === text) continue;
+    const focused = box?.contains(document.activeElement) ? document.activeElement.dataset.place : null;
+    const built = channelBox(channel, described.frames);
+    built.dataset.block = text;
+    if (box) box.replaceWith(built);
+    else channelList.append(built);
+    if (focused) built.querySelector(`[data-place="${focused}"]`)?.focus();
+  }
+}
+
+function restoreChannel(id) {
+  const box = channelList.querySelector(`[data-id="${id}"]`);
+  if (box) delete box.dataset.block;
+  showChannels(animation);
+}
+
+// Sends the control's whole new block; the server loads it as a scene's
+// state is loaded, or refuses it with the loader's reason and keeps the old.
+async function sendBlock(channel, block, done) {
+  try {
+    const answer = await post('/api/animation/block', { id: channel.id, ...block });
+    await Promise.all([showAnimation(answer.view), afterChange(answer)]);
+    say(done, false, keysStatus);
+  } catch (error) {
+    restoreChannel(channel.id);
+    say(`${channel.label} not changed: ${error.message}.`, true, keysStatus);
+  }
+}
+
+function channelBox(channel, frames) {
+  const box = document.createElement('fieldset');
+  box.className = 'channel';
+  box.dataset.id = channel.id;
+  const legend = document.createElement('legend');
+  const kind = document.createElement('span');
+  kind.className = 'kind';
+  const { keys } = channel.block;
+  kind.textContent = keys ? `animated, ${keys.length} key${keys.length === 1 ? '' : 's'}` : 'not animated';
+  legend.append(channel.label, ' ', kind);
+  box.append(legend);
+  if (!keys) {
+    const { value } = channel.block;
+    const note = document.createElement('p');
+    note.textContent = `${value} at every frame.`;
+    const times = [...new Set([frames.first / frames.fps, frames.last / frames.fps])];
+    const animate = actionButton('Animate', `Animate ${channel.label}`, 'animate', () => sendBlock(channel,
+      { keys: times.map((time) => ({ time, value })) }, `${channel.label} is animated: edit its keys.`));
+    box.append(note, animate);
+    return box;
+  }
+  const rows = document.createElement('div');
+  rows.className = 'keys';
+  for (const heading of ['Time (s)', 'Value', 'Curve to the next key', '']) {
+    const cell = document.createElement('span');
+    cell.className = 'heading';
+    cell.textContent = heading;
+    rows.append(cell);
+  }
+  keys.forEach((key, index) => rows.append(...keyRow(channel, keys, index)));
+  const add = actionButton('Add key', `Add a key to ${channel.label}`, 'add', () => {
+    const key = newKey(keys, frames);
+    sendBlock(channel, { keys: ordered([...keys, key]) }, `${channel.label}: key added at ${key.time} s.`);
+  });
+  box.append(rows, add);
+  return box;
+}
+
+function actionButton(text, label, place, action) {
+  const button = document.createElement('button');
+  button.type = 'button';
+  button.textContent = text;
+  button.setAttribute('aria-label', label);
+  button.dataset.place = place;
+  button.addEventListener('click', action);
+  return button;
+}
+
+// Keys in time order, as the page keeps them; two at the same time stay
+// for the server to refuse.
+const ordered = (keys) => [...keys].sort((a, b) => a.time - b.time);
+
+// A key in the middle of the widest stretch of the scene without one, on a
+// frame where one fits, holding the value and curve of the key before it
+// (or the first key's value before them all), so that it breaks no rule.
+function newKey(keys, frames) {
+  const points = [...new Set([frames.first / frames.fps, ...keys.map((key) => key.time), frames.last / frames.fps])]
+    .sort((a, b) => a - b);
+  let [from, to] = [points[0], points[0]];
+  for (let i = 1; i < points.length; ++i) if (points[i] - points[i - 1] > to - from) [from, to] = [points[i - 1], points[i]];
+  if (to === from) to = from + 1;  // a scene of one frame with its one key there
+  const onFrame = Math.round(((from + to) / 2) * frames.fps) / frames.fps;
+  const time = onFrame > from && onFrame < to ? onFrame : (from + to) / 2;
+  const before = keys.filter((key) => key.time < time).at(-1);
+  return before ? { time, value: before.value, curve: before.curve ?? 'linear' } : { time, value: keys[0].value };
+}
+
+function keyRow(channel, keys, index) {
+  const key = keys[index];
+  const name = `${channel.label} key ${index + 1}`;
+  const replaced = (changed) => keys.map((k, i) => (i === index ? { ...k, ...changed } : k));
+  const numberField = (field, label) => {
+    const input = document.createElement('input');
+    input.type = 'text';
+    input.inputMode = 'decimal';
+    input.autocomplete = 'off';
+    input.spellcheck = false;
+    input.value = String(key[field]);
+    input.dataset.place = `${index}-${field}`;
+    input.setAttribute('aria-label', `${name} ${label}`);
+    input.addEventListener('keydown', (event) => {
+      if (event.key !== 'Escape') return;
+      event.stopPropagation();
+      input.value = String(key[field]);
+    });
+    input.addEventListener('change', () => {
+      const number = readNumber(input.value);
+      if (number === null) {
+        say(`${name}: the ${label} needs a number such as 0.5 or -1.5e-3; "${input.value.trim()}" is none. `
+          + `It stays ${key[field]}.`, true, keysStatus);
+        input.value = String(key[field]);
+        return;
+      }
+      sendBlock(channel, { keys: ordered(replaced({ [field]: number })) }, `${name}: ${label} set to ${number}.`);
+    });
+    return input;
+  };
+  const curve = document.createElement('select');
+  curve.dataset.place = `${index}-curve`;
+  curve.setAttribute('aria-label', `${name} curve to the next key`);
+  for (const option of curves) curve.add(new Option(option, option, false, option === (key.curve ?? 'linear')));
+  curve.addEventListener('change', () => sendBlock(channel, { keys: replaced({ curve: curve.value }) },
+    `${name}: curve set to ${curve.value}.`));
+  const remove = keys.length > 1
+    ? actionButton('Remove', `Remove ${name}`, `${index}-remove`, () => sendBlock(channel,
+      { keys: keys.filter((_, i) => i !== index) }, `${name} removed.`))
+    : actionButton('Remove', `Remove ${name}, leaving ${key.value} at every frame`, `${index}-remove`,
+      () => sendBlock(channel, { value: key.value }, `${channel.label} is no longer animated; it stays ${key.value}.`));
+  return [numberField('time', 'time'), numberField('value', 'value'), curve, remove];
+}
+
 (async () => {
   try {
     const panel = await readPanel();
     build(panel);
+    showAnimation(panel.view);
     await redrawTo(panel.view);
   } catch (error) {
     say(`The panel could not be loaded: ${error.message}`, true);

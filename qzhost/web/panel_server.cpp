@@ -30,8 +30,8 @@ constexpr size_t kConnectionWorkers = 64;
 constexpr time_t kReadTimeoutSeconds = 2;
 
 // The page loads nothing from elsewhere and may not be framed by other sites;
-// its icon is inline.
-constexpr const char *kContentPolicy = "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'";
+// its icon is inline, and it shows rendered frames from the blobs it fetched.
+constexpr const char *kContentPolicy = "default-src 'self'; img-src 'self' data: blob:; frame-ancestors 'none'";
 
 // An open event stream says something this often even when nothing changes,
 // so that a page that went away frees its worker.
@@ -77,15 +77,20 @@ std::string text(const Json &body, const char *name) {
     return found->get<std::string>();
 }
 
-int64_t presetId(const httplib::Request &request) {
-    const std::string given = request.get_param_value("id");
-    int64_t id = 0;
-    const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), id);
+// A whole number from the query string; `what` says what it is for the
+// message when it is missing or no such number.
+template <typename Integer>
+Integer queryNumber(const httplib::Request &request, const char *name, const char *what) {
+    const std::string given = request.get_param_value(name);
+    Integer number = 0;
+    const auto [end, error] = std::from_chars(given.data(), given.data() + given.size(), number);
     if (given.empty() || error != std::errc() || end != given.data() + given.size()) {
-        throw BadRequest("the request needs a preset number 'id'");
+        throw BadRequest(std::string("the request needs ") + what + " '" + name + "'");
     }
-    return id;
+    return number;
 }
+
+int64_t presetId(const httplib::Request &request) { return queryNumber<int64_t>(request, "id", "a preset number"); }
 
 PanelSession::HistoryStep historyStep(const std::string &name) {
     using Step = PanelSession::HistoryStep;
@@ -134,7 +139,11 @@ void shutDownConnectionsTo(int port) {
 }  // namespace
 
 PanelServer::PanelServer(PanelSession &session)
-    : session_(session), shelf_(session), server_(std::make_unique<httplib::Server>()) {
+    : session_(session),
+      shelf_(session),
+      animation_(session),
+      strip_(session),
+      server_(std::make_unique<httplib::Server>()) {
     server_->set_payload_max_length(kMaxRequestBody);
     server_->new_task_queue = [] { return new httplib::ThreadPool(kConnectionWorkers); };
     server_->set_read_timeout(kReadTimeoutSeconds);
@@ -252,6 +261,35 @@ void PanelServer::addRoutes() {
     post("/api/shelf/close", changing([this](const auto &, auto &response) { sendJson(response, shelf_.close()); }));
     post("/api/save", answer([this](const auto &, auto &response) {
         sendJson(response, {{"path", session_.save().string()}});
+    }));
+    addAnimationRoutes();
+}
+
+// The page's animation section: each value's constant or keys, the scene's
+// frames, and those frames rendered as `qzhost render` renders them.
+void PanelServer::addAnimationRoutes() {
+    get("/api/animation", answer([this](const auto &, auto &response) {
+        Json described = animation_.describe();
+        described["strip"] = strip_.describe();
+        sendJson(response, described);
+    }));
+    // The frame as a PNG file, for the version "view" of the view; its
+    // longer side is "side" pixels, or the frame's own when that is less.
+    get("/api/animation/frame", answer([this](const auto &request, auto &response) {
+        const auto view = queryNumber<unsigned long>(request, "view", "the version of the view");
+        const std::vector<unsigned char> png = strip_.png(queryNumber<int>(request, "frame", "a frame number"),
+                                                          queryNumber<int>(request, "side", "a size in pixels"), view);
+        response.set_header("Cache-Control", "no-store");
+        response.set_header("X-View-Version", std::to_string(view));
+        response.set_content(reinterpret_cast<const char *>(png.data()), png.size(), "image/png");
+    }));
+    // {"id": control, "value": V} or {"id": control, "keys": [...]}: the
+    // parameter block that replaces the control's, as a scene file holds it.
+    post("/api/animation/block", changing([this](const auto &request, auto &response) {
+        Json block = requestObject(request);
+        const auto id = field<unsigned long>(block, "id");
+        block.erase("id");
+        sendJson(response, animation_.setBlock(id, std::move(block)));
     }));
 }
 

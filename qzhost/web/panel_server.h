@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "qzhost/web/animation_session.h"
 #include "qzhost/web/change_feed.h"
+#include "qzhost/web/frame_strip.h"
 #include "qzhost/web/panel_session.h"
 #include "qzhost/web/request_guard.h"
 #include "qzhost/web/shelf_session.h"
@@ -51,6 +53,7 @@ private:
     using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
     void addRoutes();
     void addEventStream();
+    void addAnimationRoutes();
     // The handler of a request that may change what the pages show: it
     // answers through the action and then tells every open page.
     template <typename Action>
@@ -61,6 +64,8 @@ private:
 
     PanelSession &session_;
     ShelfSession shelf_;
+    AnimationSession animation_;
+    FrameStrip strip_;
     ChangeFeed feed_;
     std::unique_ptr<httplib::Server> server_;
     std::vector<Route> routes_;

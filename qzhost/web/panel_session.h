@@ -88,8 +88,10 @@ public:
     // the last save.
     bool unsaved();
 
-    // For the shelf session, which calls the same module on the same panel.
+    // For the shelf and animation sessions and the frame strip, which call
+    // the same module on the same panel and scene.
     Host &host() { return scene_.host(); }
+    LoadedScene &scene() { return scene_; }
     OpenPanel &panel() { return open_; }
     std::mutex &moduleCalls() { return mutex_; }
     HostedFilter &filter() { return scene_.filter(0); }

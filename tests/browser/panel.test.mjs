@@ -97,8 +97,9 @@ const previewSum = () => page.evaluate(([w, h]) => {
   return data.reduce((sum, byte) => (sum * 31 + byte) % 2147483647, 7);
 }, [WIDTH, HEIGHT]);
 
-// Page coordinates of the middle of a preview pixel.
+// Page coordinates of the middle of a preview pixel, scrolled into view.
 async function onPreview(x, y) {
+  await page.locator('#preview').scrollIntoViewIfNeeded();
   const origin = await page.evaluate(() => {
     const canvas = document.getElementById('preview');
     const box = canvas.getBoundingClientRect();
@@ -500,6 +501,131 @@ try {
       large.child.kill('SIGTERM');
     }
     await large.exited;
+  });
+
+  // A second panel over a scene whose zoom is animated: a second's zoom
+  // from 15 to 600 over 24 frames of 64x36.
+  await check('the keys of an animated value are shown and edited, and the strip renders what a render gives', async () => {
+    const animated = path.join(temp, 'animated.json');
+    const zoomKeys = [{ time: 0, value: 15, curve: 'exponential' }, { time: 0.5, value: 600 }];
+    fs.writeFileSync(animated, JSON.stringify({
+      frames: { width: 64, height: 36, pixelAspect: 1, fps: 24, first: 0, last: 23 },
+      filters: [{
+        module: path.resolve(modulePath), server: 'Vorlux',
+        state: [{ channel: 'Center.X', value: -0.222 }, { channel: 'Center.Y', value: 0.8 }, { channel: 'Zoom', keys: zoomKeys }],
+      }],
+    }));
+    const animatedPanel = startPanel(animated, shelfFile);
+    const tab = await browser.newPage();
+    try {
+      await tab.goto(await animatedPanel.address);
+      const stripView = () => tab.evaluate(() => Number(document.getElementById('strip').dataset.view));
+      const stripAfter = async (view) => {
+        await tab.waitForFunction((v) => Number(document.getElementById('strip').dataset.view) > v, view);
+        await tab.waitForFunction(() => document.body.dataset.pending === '0');
+      };
+      await stripAfter(0);
+      assert.match(await tab.textContent('#time-note'), /show and change the view at time 0 s \(frame 0\)/);
+      assert.match(await tab.textContent('#animation fieldset:has-text("Zoom") legend'), /animated, 2 keys/);
+      assert.match(await tab.textContent('#animation fieldset:has-text("Center X") legend'), /not animated/);
+      // The pixels of each image the strip shows, or of the PNG files given.
+      const pixels = (files = null) => tab.evaluate(async (pngs) => {
+        const images = pngs ? await Promise.all(pngs.map(async (png) => {
+          const image = Object.assign(new Image(), { src: `data:image/png;base64,${png}` });
+          await image.decode();
+          return image;
+        })) : [...document.querySelectorAll('#strip img')];
+        return images.map((image) => {
+          const canvas = Object.assign(document.createElement('canvas'), { width: image.naturalWidth, height: image.naturalHeight });
+          const context = canvas.getContext('2d');
+          context.drawImage(image, 0, 0);
+          return Array.from(context.getImageData(0, 0, canvas.width, canvas.height).data).join();
+        });
+      }, files && files.map((file) => fs.readFileSync(file).toString('base64')));
+      const frameNumbers = await tab.$$eval('#strip .frame span', (spans) => spans.map((s) => Number(s.textContent.split(' ')[0])));
+      assert.deepEqual(frameNumbers, [0, 3, 7, 10, 13, 16, 20, 23]);
+      const before = await pixels();
+
+      const field = (name) => tab.getByRole('textbox', { name, exact: true });
+      let view = await stripView();
+      await field('Zoom key 2 value').fill('4000');
+      await field('Zoom key 2 value').press('Enter');
+      await stripAfter(view);
+      const after = await pixels();
+      assert.equal(after[0], before[0], 'frame 0 lies on the unchanged key');
+      for (let i = 1; i < after.length; ++i) assert.notEqual(after[i], before[i], `strip frame ${frameNumbers[i]}`);
+      assert.match(await tab.textContent('#keys-status'), /Zoom key 2: value set to 4000\./);
+
+      // A click on the preview moves the key at time 0, and the strip follows it too.
+      view = await stripView();
+      await tab.locator('#preview').scrollIntoViewIfNeeded();
+      const preview = await tab.locator('#preview').boundingBox();
+      await tab.mouse.click(preview.x + 10, preview.y + 10);
+      await stripAfter(view);
+      assert.notEqual((await pixels())[0], after[0]);
+      view = await stripView();
+      await tab.click('#animation fieldset:has-text("Center X") button');
+      await stripAfter(view);
+      assert.match(await tab.textContent('#animation fieldset:has-text("Center X") legend'), /animated, 2 keys/);
+
+      // Bad input is refused with the scene loader's reason, and changes nothing.
+      const served = async () => (await tab.evaluate(async () => (await fetch('/api/animation')).json())).channels[2].block;
+      const edited = [zoomKeys[0], { time: 0.5, value: 4000 }];
+      assert.deepEqual((await served()).keys, edited);
+      await field('Zoom key 1 value').fill('-5');
+      await field('Zoom key 1 value').press('Enter');
+      await tab.waitForSelector('#keys-status.error:has-text("exponential curve, which needs positive values at both ends")');
+      assert.equal(await field('Zoom key 1 value').inputValue(), '15');
+      await field('Zoom key 2 time').fill('0');
+      await field('Zoom key 2 time').press('Enter');
+      await tab.waitForSelector('#keys-status.error:has-text("keys[1].time must be later than keys[0].time")');
+      await field('Zoom key 2 time').fill('soon');
+      await field('Zoom key 2 time').press('Enter');
+      await tab.waitForSelector('#keys-status.error:has-text("needs a number")');
+      assert.equal(await field('Zoom key 2 time').inputValue(), '0.5');
+      assert.deepEqual((await served()).keys, edited);
+
+      // A key added in the middle of the widest stretch without one, and removed again.
+      view = await stripView();
+      await tab.click('button[aria-label="Add a key to Zoom"]');
+      await stripAfter(view);
+      assert.deepEqual((await served()).keys, [zoomKeys[0], { time: 0.25, value: 15, curve: 'exponential' }, edited[1]]);
+      view = await stripView();
+      await tab.click('button[aria-label="Remove Zoom key 2"]');
+      await stripAfter(view);
+      assert.deepEqual((await served()).keys, edited);
+
+      // Every key's fields and the strip fit a phone's width.
+      await tab.setViewportSize({ width: 360, height: 760 });
+      assert.deepEqual(await tab.evaluate(() => [...document.querySelectorAll('#animation :is(button, input, select, img)')]
+        .filter((element) => element.getBoundingClientRect().right > document.documentElement.clientWidth)
+        .map((element) => element.getAttribute('aria-label') ?? element.tagName)), []);
+      await tab.screenshot({ path: path.join(work, 'panel-animation-360.png'), fullPage: true });
+      await tab.setViewportSize({ width: 900, height: 700 });
+
+      // A frame enlarged, and closed with Escape.
+      await tab.click('#strip li:nth-child(5) .frame');
+      await tab.waitForFunction(() => document.getElementById('enlarged').dataset.view);
+      assert.match(await tab.textContent('#enlarged-note'), /^As qzhost render --frames 13 --size 64x36 renders it\.$/);
+      await tab.keyboard.press('Escape');
+      await tab.waitForSelector('#enlarged', { state: 'hidden' });
+
+      // Saved, the keys are in the file, and rendering it gives the strip's frames.
+      const shown = await pixels();
+      await tab.click('#save');
+      await tab.waitForSelector('#status:has-text("Saved to")');
+      const saved = JSON.parse(fs.readFileSync(animated, 'utf8')).filters[0].state[2];
+      assert.deepEqual(saved, { channel: 'Zoom', keys: edited });
+      const rendered = path.join(temp, 'animated-frames');
+      const render = spawnSync(qzhost, ['render', animated, '-o', rendered, '-q', '--threads', '1'], { encoding: 'utf8' });
+      assert.equal(render.status, 0, render.stderr);
+      const files = frameNumbers.map((frame) => path.join(rendered, `frame-${String(frame).padStart(4, '0')}.png`));
+      assert.deepEqual(await pixels(files), shown);
+    } finally {
+      await tab.close();
+      animatedPanel.child.kill('SIGTERM');
+    }
+    await animatedPanel.exited;
   });
 } finally {
   await browser.close();

@@ -58,7 +58,8 @@ RunningPanel &panel() {
 const char *const kRoutes[] = {"/api/value",       "/api/zoom",         "/api/button",        "/api/save",
                                "/api/panel",       "/api/preview",      "/api/select",        "/api/shelf",
                                "/api/shelf/apply", "/api/shelf/rename", "/api/shelf/delete",  "/api/shelf/close",
-                               "/api/shelf/thumbnail?id=1"};
+                               "/api/shelf/thumbnail?id=1", "/api/animation", "/api/animation/block",
+                               "/api/animation/frame?frame=0&side=16&view=1"};
 
 enum class Sending { Plain, Chunked, Compressed, Get };
 
