@@ -24,8 +24,8 @@ bool sameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == st
 // per thread, so threads never see each other's runs.
 struct RowRun {
     double ci = 0.0;
-    double cr[kRunLength];
-    int counts[kRunLength];
+    double cr[kRunLength] = {};
+    int counts[kRunLength] = {};
     int size = 0;  // 0 after a call answered without a run
     // The entry the next pixel of the walk looks up: the last call was pixel firstPx + next - 1
     // of the row at ci.
@@ -33,7 +33,8 @@ struct RowRun {
     double firstPx = std::numeric_limits<double>::quiet_NaN();
 };
 
-thread_local RowRun tRun;
+// Initialised by constants, so reaching it costs no check whether this thread has set it up.
+constinit thread_local RowRun tRun;
 
 // A call the run did not answer. It starts a run on the second pixel of a walk along a row, and
 // a run never passes the end of the frame's row; any other call is counted on its own.

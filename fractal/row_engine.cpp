@@ -3,12 +3,14 @@
 // Each lane of a vector steps one point's orbit with the plain loop's operations in the plain
 // loop's order (a multiply, add and subtract each rounded on its own; nothing fused, reassociated
 // or approximated), so every state a lane visits is bit-identical to the scalar orbit's and every
-// escape it sees is the plain loop's. A lane whose point escapes takes the next point of the run
-// at once, so no lane waits for the slowest point. Points decided by the closed form never take a
-// lane; every other point stays in its lane until it escapes or reaches the limit. (Handing the
-// orbits still inside after a number of steps to the scalar search for an inside proof was slower
-// at every hand-over step tried: 16 lanes step the rest of an orbit faster than one search proves
-// it.)
+// escape it sees is the plain loop's. Every point first takes kFirstSteps steps in a vector of its
+// own, beside the closed-form inside test: most points outside the set escape there, and paying
+// for the few steps their vector runs on after they escape is cheaper than refilling a lane. Each
+// point still undecided then takes a lane, and a lane whose point escapes takes the next point of
+// the run at once, so no lane waits for the slowest point. A point stays in its lane until it
+// escapes or reaches the limit. (Handing the orbits still inside after a number of steps to the
+// scalar search for an inside proof was slower at every hand-over step tried: 16 lanes step the
+// rest of an orbit faster than one search proves it.)
 //
 // Highway compiles this file once per instruction set (foreach_target.h) and the first call
 // picks the widest one the processor runs.
@@ -35,6 +37,9 @@ namespace {
 // Points per call of a lane kernel; longer runs are cut into pieces of this size.
 constexpr int kPieceSize = 256;
 
+// The steps every point takes in a vector of its own before the lanes refill.
+constexpr int kFirstSteps = 16;
+
 }  // namespace
 }  // namespace vorlux
 #endif
@@ -49,27 +54,42 @@ using V = hn::Vec<D>;
 // The most lanes of this instruction set (scalable vectors may have fewer).
 constexpr std::size_t kMaxLanes = HWY_LANES(double);
 
-// The first step from 0 and then the closed form, over whole vectors of points: what is
-// decided here (escape at step 1, inside the cardioid or the disc) never takes a lane.
-// Writes the decided counts and returns how many points are left, listed in pending.
-int decideFirst(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RESTRICT counts,
-                int *HWY_RESTRICT pending) {
+// Points whose orbits the first steps left undecided, with the state those steps reached.
+struct PendingPoints {
+    int size = 0;
+    int index[kPieceSize];  // the point's index in the run
+    double x[kPieceSize];
+    double y[kPieceSize];
+    double xx[kPieceSize];
+    double yy[kPieceSize];
+};
+
+// The closed form and the first kFirstSteps steps from 0, over whole vectors of points and without
+// refilling: most points that escape soon escape here, where a finished point costs nothing but
+// its lane's share of the vector's remaining steps, and a vector whose points are all decided
+// stops at once. What is decided here never takes a lane; the rest is listed in pending.
+void decideFirst(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RESTRICT counts,
+                 PendingPoints &pending) {
     const D d;
     const int lanes = static_cast<int>(hn::Lanes(d));
     const V zero = hn::Zero(d);
     const V vci = hn::Set(d, ci);
+    const V radius2 = hn::Set(d, kEscapeRadiusSquared);
     const V bound2 = hn::Set(d, kAttractionBound * kAttractionBound);
     HWY_ALIGN double verdicts[kMaxLanes];
-    int left = 0;
+    HWY_ALIGN double xs[kMaxLanes], ys[kMaxLanes], xxs[kMaxLanes], yys[kMaxLanes];
+    pending.size = 0;
     for (int i = 0; i < size; i += lanes) {
         // The last vector may reach past the run: its extra lanes count 0, and are not read.
         HWY_ALIGN double tail[kMaxLanes] = {};
         if (i + lanes > size) std::copy(cr + i, cr + size, tail);
         const V vcr = i + lanes > size ? hn::Load(d, tail) : hn::LoadU(d, cr + i);
         // Orbit::step from z_0 = 0.
-        const V x = (zero * zero + vcr) - zero * zero;
-        const V y = (zero * zero) * hn::Set(d, 2.0) + vci;
-        const auto escaped = y * y + x * x >= hn::Set(d, kEscapeRadiusSquared);
+        V x = (zero * zero + vcr) - zero * zero;
+        V y = (zero * zero) * hn::Set(d, 2.0) + vci;
+        V xx = x * x;
+        V yy = y * y;
+        const auto escaped = yy + xx >= radius2;
         // insideCardioidOrDisc, operation for operation.
         const auto inBox = hn::And(hn::And(vcr >= hn::Set(d, -1.25), vcr <= hn::Set(d, 0.25)),
                                    hn::Abs(vci) <= hn::Set(d, 0.65));
@@ -81,18 +101,38 @@ int decideFirst(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RES
         const V lhs = (hn::Set(d, 1.0) + w) - bound2;
         const auto inCardioid = lhs * lhs <= hn::Set(d, 2.0) * (w + wr);
         const auto inside = hn::AndNot(escaped, hn::And(inBox, hn::Or(inDisc, inCardioid)));
-        const V verdict = hn::IfThenElseZero(escaped, hn::Set(d, 1.0)) +
-                          hn::IfThenElseZero(inside, hn::Set(d, static_cast<double>(kIterationLimit)));
+        V verdict = hn::IfThenElseZero(escaped, hn::Set(d, 1.0)) +
+                    hn::IfThenElseZero(inside, hn::Set(d, static_cast<double>(kIterationLimit)));
+        auto decided = hn::Or(escaped, inside);
+        // Orbit::step, operation for operation, as in Lanes::step.
+        for (int n = 2; n <= kFirstSteps && !hn::AllTrue(d, decided); ++n) {
+            const V xy = x * y;
+            x = (xx + vcr) - yy;
+            y = xy * hn::Set(d, 2.0) + vci;
+            xx = x * x;
+            yy = y * y;
+            const auto escapedNow = hn::AndNot(decided, yy + xx >= radius2);
+            verdict = hn::IfThenElse(escapedNow, hn::Set(d, static_cast<double>(n)), verdict);
+            decided = hn::Or(decided, escapedNow);
+        }
         hn::Store(verdict, d, verdicts);
+        hn::Store(x, d, xs);
+        hn::Store(y, d, ys);
+        hn::Store(xx, d, xxs);
+        hn::Store(yy, d, yys);
         for (int j = 0; j < lanes && i + j < size; ++j) {
-            if (verdicts[j] == 0.0) {
-                pending[left++] = i + j;
-            } else {
+            if (verdicts[j] != 0.0) {
                 counts[i + j] = static_cast<int>(verdicts[j]);
+                continue;
             }
+            const int k = pending.size++;
+            pending.index[k] = i + j;
+            pending.x[k] = xs[j];
+            pending.y[k] = ys[j];
+            pending.xx[k] = xxs[j];
+            pending.yy[k] = yys[j];
         }
     }
-    return left;
 }
 
 // Two vectors of lanes step side by side: one orbit step is a chain of dependent operations, and
@@ -111,10 +151,20 @@ struct LaneStates {
     HWY_ALIGN double n[kSize];
     HWY_ALIGN double point[kSize];  // the point's index in the run; -1: the lane is idle
 
-    void start(int lane, double pointCr, int index) {
-        cr[lane] = pointCr;
-        x[lane] = y[lane] = xx[lane] = yy[lane] = n[lane] = 0.0;
-        point[lane] = index;
+    // The lane takes pending point k where the first steps left it.
+    void start(int lane, const double *HWY_RESTRICT runCr, const PendingPoints &pending, int k) {
+        point[lane] = pending.index[k];
+        cr[lane] = runCr[pending.index[k]];
+        x[lane] = pending.x[k];
+        y[lane] = pending.y[k];
+        xx[lane] = pending.xx[k];
+        yy[lane] = pending.yy[k];
+        n[lane] = kFirstSteps;
+    }
+
+    void idle(int lane) {
+        point[lane] = -1.0;
+        cr[lane] = x[lane] = y[lane] = xx[lane] = yy[lane] = n[lane] = 0.0;
     }
 };
 
@@ -151,9 +201,9 @@ struct Lanes {
 };
 
 void countRun(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RESTRICT counts) {
-    int pending[kPieceSize];
-    const int pendingCount = decideFirst(cr, size, ci, counts, pending);
-    if (pendingCount == 0) return;
+    PendingPoints pending;
+    decideFirst(cr, size, ci, counts, pending);
+    if (pending.size == 0) return;
 
     const D d;
     const std::size_t lanes = hn::Lanes(d);
@@ -162,12 +212,11 @@ void countRun(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RESTR
     int next = 0;
     int busy = 0;
     for (int j = 0; j < allLanes; ++j) {
-        if (next < pendingCount) {
-            s.start(j, cr[pending[next]], pending[next]);
-            ++next;
+        if (next < pending.size) {
+            s.start(j, cr, pending, next++);
             ++busy;
         } else {
-            s.start(j, 0.0, -1);
+            s.idle(j);
         }
     }
 
@@ -193,11 +242,10 @@ void countRun(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RESTR
             } else {
                 continue;
             }
-            if (next < pendingCount) {
-                s.start(j, cr[pending[next]], pending[next]);
-                ++next;
+            if (next < pending.size) {
+                s.start(j, cr, pending, next++);
             } else {
-                s.start(j, 0.0, -1);
+                s.idle(j);
                 --busy;
             }
         }
