@@ -37,9 +37,11 @@ struct RowRun {
 constinit thread_local RowRun tRun;
 
 // A call the run did not answer. It starts a run on the second pixel of a walk along a row, and
-// a run never passes the end of the frame's row; any other call is counted on its own.
-[[gnu::noinline]] int countAfresh(RowRun &run, PlanePoint c, double px, double py, int width, int height,
-                                  const ViewGeometry &view) {
+// a run never passes the end of the frame's row; any other call is counted on its own. It takes
+// the run by reference, and is never specialised for tRun, so that the thread's run is looked up
+// once per call: in a module, each look-up is a call into the dynamic linker.
+[[gnu::noipa]] int countAfresh(RowRun &run, PlanePoint c, double px, double py, int width, int height,
+                               const ViewGeometry &view) {
     const bool walking = sameBits(c.ci, run.ci) && px == run.firstPx + run.next;
     run.ci = c.ci;
     run.firstPx = px;
