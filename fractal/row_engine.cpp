@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <limits>
 
 #include "fractal/exact_arithmetic.h"
 #include "fractal/orbit.h"
@@ -162,33 +163,41 @@ struct LaneStates {
         n[lane] = kFirstSteps;
     }
 
+    // An idle lane steps the orbit of a NaN, which never passes the escape test, so it never
+    // stops the others.
     void idle(int lane) {
         point[lane] = -1.0;
-        cr[lane] = x[lane] = y[lane] = xx[lane] = yy[lane] = n[lane] = 0.0;
+        cr[lane] = std::numeric_limits<double>::quiet_NaN();
+        x[lane] = y[lane] = xx[lane] = yy[lane] = n[lane] = 0.0;
+    }
+
+    // The steps every lane can take before a working one reaches the last state.
+    int room() const {
+        double latest = 0.0;
+        for (std::size_t lane = 0; lane < kSize; ++lane) {
+            if (point[lane] >= 0.0) latest = std::max(latest, n[lane]);
+        }
+        return kLastState - static_cast<int>(latest);
     }
 };
 
-// One vector of lanes, in registers.
+// One vector of lanes, in registers. Its lanes all take the same number of steps, so their
+// step counts stay in LaneStates.
 struct Lanes {
-    V cr, x, y, xx, yy, n;
-    hn::Mask<D> working;
+    V cr, x, y, xx, yy;
 
     Lanes(const D d, const LaneStates &s, std::size_t first)
         : cr(hn::Load(d, s.cr + first)), x(hn::Load(d, s.x + first)), y(hn::Load(d, s.y + first)),
-          xx(hn::Load(d, s.xx + first)), yy(hn::Load(d, s.yy + first)), n(hn::Load(d, s.n + first)),
-          working(hn::Load(d, s.point + first) >= hn::Zero(d)) {}
+          xx(hn::Load(d, s.xx + first)), yy(hn::Load(d, s.yy + first)) {}
 
-    // Orbit::step, operation for operation. True when a working lane escaped or reached the
-    // last state.
-    HWY_INLINE bool step(const D d, const V ci, const V lastState) {
+    // Orbit::step, operation for operation. True when a lane escaped.
+    HWY_INLINE bool step(const D d, const V ci) {
         const V xy = x * y;
         x = (xx + cr) - yy;
         y = xy * hn::Set(d, 2.0) + ci;
         xx = x * x;
         yy = y * y;
-        n = n + hn::Set(d, 1.0);
-        return !hn::AllFalse(
-            d, hn::And(working, hn::Or(yy + xx >= hn::Set(d, kEscapeRadiusSquared), n >= lastState)));
+        return !hn::AllFalse(d, yy + xx >= hn::Set(d, kEscapeRadiusSquared));
     }
 
     void store(const D d, LaneStates &s, std::size_t first) const {
@@ -196,7 +205,6 @@ struct Lanes {
         hn::Store(y, d, s.y + first);
         hn::Store(xx, d, s.xx + first);
         hn::Store(yy, d, s.yy + first);
-        hn::Store(n, d, s.n + first);
     }
 };
 
@@ -221,19 +229,23 @@ void countRun(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RESTR
     }
 
     const V vci = hn::Set(d, ci);
-    const V lastState = hn::Set(d, static_cast<double>(kLastState));
     while (busy > 0) {
+        // Steps until a lane escapes, or until a lane reaches the last state.
+        const int room = s.room();
         Lanes first(d, s, 0);
         Lanes second(d, s, lanes);
-        for (;;) {
-            const bool firstDone = first.step(d, vci, lastState);
-            const bool secondDone = second.step(d, vci, lastState);
-            if (firstDone || secondDone) break;
+        int steps = 0;
+        while (steps < room) {
+            ++steps;
+            const bool firstEscaped = first.step(d, vci);
+            const bool secondEscaped = second.step(d, vci);
+            if (firstEscaped || secondEscaped) break;
         }
         first.store(d, s, 0);
         second.store(d, s, lanes);
         for (int j = 0; j < allLanes; ++j) {
             if (s.point[j] < 0.0) continue;
+            s.n[j] += steps;
             const int index = static_cast<int>(s.point[j]);
             if (s.yy[j] + s.xx[j] >= kEscapeRadiusSquared) {
                 counts[index] = static_cast<int>(s.n[j]);
