@@ -55,6 +55,15 @@ using V = hn::Vec<D>;
 // The most lanes of this instruction set (scalable vectors may have fewer).
 constexpr std::size_t kMaxLanes = HWY_LANES(double);
 
+// Orbit::step on a vector of points, operation for operation.
+HWY_INLINE void stepOrbits(const D d, const V cr, const V ci, V &x, V &y, V &xx, V &yy) {
+    const V xy = x * y;
+    x = (xx + cr) - yy;
+    y = xy * hn::Set(d, 2.0) + ci;
+    xx = x * x;
+    yy = y * y;
+}
+
 // Points whose orbits the first steps left undecided, with the state those steps reached.
 struct PendingPoints {
     int size = 0;
@@ -105,13 +114,8 @@ void decideFirst(const double *HWY_RESTRICT cr, int size, double ci, int *HWY_RE
         V verdict = hn::IfThenElseZero(escaped, hn::Set(d, 1.0)) +
                     hn::IfThenElseZero(inside, hn::Set(d, static_cast<double>(kIterationLimit)));
         auto decided = hn::Or(escaped, inside);
-        // Orbit::step, operation for operation, as in Lanes::step.
         for (int n = 2; n <= kFirstSteps && !hn::AllTrue(d, decided); ++n) {
-            const V xy = x * y;
-            x = (xx + vcr) - yy;
-            y = xy * hn::Set(d, 2.0) + vci;
-            xx = x * x;
-            yy = y * y;
+            stepOrbits(d, vcr, vci, x, y, xx, yy);
             const auto escapedNow = hn::AndNot(decided, yy + xx >= radius2);
             verdict = hn::IfThenElse(escapedNow, hn::Set(d, static_cast<double>(n)), verdict);
             decided = hn::Or(decided, escapedNow);
@@ -190,13 +194,9 @@ struct Lanes {
         : cr(hn::Load(d, s.cr + first)), x(hn::Load(d, s.x + first)), y(hn::Load(d, s.y + first)),
           xx(hn::Load(d, s.xx + first)), yy(hn::Load(d, s.yy + first)) {}
 
-    // Orbit::step, operation for operation. True when a lane escaped.
+    // True when a lane escaped.
     HWY_INLINE bool step(const D d, const V ci) {
-        const V xy = x * y;
-        x = (xx + cr) - yy;
-        y = xy * hn::Set(d, 2.0) + ci;
-        xx = x * x;
-        yy = y * y;
+        stepOrbits(d, cr, ci, x, y, xx, yy);
         return !hn::AllFalse(d, yy + xx >= hn::Set(d, kEscapeRadiusSquared));
     }
 
