@@ -9,8 +9,9 @@
 // point still undecided then takes a lane, and a lane whose point escapes takes the next point of
 // the run at once, so no lane waits for the slowest point. A point stays in its lane until it
 // escapes or reaches the limit. (Handing the orbits still inside after a number of steps to the
-// scalar search for an inside proof was slower at every hand-over step tried: 16 lanes step the
-// rest of an orbit faster than one search proves it.)
+// scalar search for an inside proof was slower at every hand-over step tried, with the lane's
+// exact state or from the start, and so was watching the lanes for an orbit that repeats a state
+// exactly: the lanes step the rest of an orbit faster than the search proves it.)
 //
 // Highway compiles this file once per instruction set (foreach_target.h) and the first call
 // picks the widest one the processor runs.
