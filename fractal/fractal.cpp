@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "fractal/exact_arithmetic.h"
-#include "fractal/pixel_runs.h"
+#include "fractal/pixel_mapping.h"
 #include "fractal/row_engine.h"
 
 namespace vorlux {
@@ -51,24 +51,12 @@ const CountColours kCountColours = [] {
 
 }  // namespace
 
-PlanePoint planePoint(double px, double py, int width, int height, const ViewGeometry &view) {
-    // The halving is an arithmetic shift of the size: 641 halves to 320 like 640.
-    return {(px - (width >> 1)) * view.stepX + view.centerX, (py - (height >> 1)) * view.stepY + view.centerY};
-}
-
 const float *countColour(int count) { return kCountColours[count].data(); }
-
-void pointColour(double px, double py, int width, int height, const ViewGeometry &view, float rgb[3]) {
-    const float *colour = countColour(pixelCount(px, py, width, height, view));
-    rgb[0] = colour[0];
-    rgb[1] = colour[1];
-    rgb[2] = colour[2];
-}
 
 void rowCounts(double px, double py, int size, int width, int height, const ViewGeometry &view, double *cr,
                int *counts) {
-    const double ci = planePoint(px, py, width, height, view).ci;
-    for (int i = 0; i < size; ++i) cr[i] = planePoint(px + i, py, width, height, view).cr;
+    const double ci = mapPixel(px, py, width, height, view).ci;
+    for (int i = 0; i < size; ++i) cr[i] = mapPixel(px + i, py, width, height, view).cr;
     escapeCountRow(cr, size, ci, counts);
 }
 
