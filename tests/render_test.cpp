@@ -278,3 +278,17 @@ TEST_F(Rendering, TextsAModuleReturnsAreReportedNotDropped) {
     }
     EXPECT_TRUE(fs::is_empty(request.folder));
 }
+
+// Frames kept from an earlier run took no time here: the time left is worked
+// out from the frames this run rendered.
+TEST(Progress, TimeLeftCountsOnlyTheFramesThisRunRendered) {
+    RenderProgress progress;
+    progress.total = 10;
+    progress.done = 6;
+    progress.skipped = 4;
+    progress.seconds = 60;
+    testing::internal::CaptureStderr();
+    makeProgressDisplay(ProgressStyle::Lines)->update(progress, "frame-0005.png");
+    const std::string line = testing::internal::GetCapturedStderr();
+    EXPECT_NE(line.find(", 2:00 left"), std::string::npos) << line;
+}

@@ -69,6 +69,7 @@ TEST_F(ShelfPanel, AddPresetOpensAClosedShelfFirstAndOtherwiseOnlyAdds) {
     EXPECT_TRUE(client().open);
     EXPECT_EQ(presets().size(), 1u);
     EXPECT_EQ(shelf().changes(), before + 2);
+    EXPECT_EQ(host_.images().liveCount(), 0u) << "the thumbnail is released once it is stored";
 
     before = shelf().changes();
     press(kAddPreset);

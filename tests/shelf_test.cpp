@@ -73,12 +73,15 @@ TEST(PresetStore, PresetsSurviveARestart) {
 TEST(PresetStore, NamesAreTextAndStrangeStoredBytesAreShownReplaced) {
     const fs::path file = freshShelf("names.sqlite");
     PresetStore store(file);
-    for (const std::string bad : {"\x1B]0;owned\x07", "caf\xE9", "\xC2\x9B" "2J", "\xED\xA0\x80", "\xC0\xAF"}) {
+    for (const std::string bad : {"\x1B]0;owned\x07", "caf\xE9", "\xC2\x9B" "2J", "\x7F", "\xC2\x9F", "\xED\xA0\x80", "\xC0\xAF"}) {
         EXPECT_THROW(store.add(samplePreset(bad)), BadRequest) << bad;
     }
     EXPECT_TRUE(store.list().empty());
     const int64_t id = store.add(samplePreset(" Caf\xC3\xA9 "));
     EXPECT_EQ(store.get(id)->name, "Caf\xC3\xA9");
+    EXPECT_TRUE(store.rename(id, "\xC2\xA0"));
+    EXPECT_EQ(store.get(id)->name, "\xC2\xA0") << "the first character after the control characters";
+    store.rename(id, "Caf\xC3\xA9");
     EXPECT_THROW(store.rename(id, "a\nb"), BadRequest);
     EXPECT_THROW(store.rename(id, "\x1B[2J"), BadRequest);
     EXPECT_EQ(store.get(id)->name, "Caf\xC3\xA9");
@@ -125,10 +128,10 @@ TEST(PresetStore, UnusableDatabasesAreReportedNotUsed) {
 }
 
 TEST(PresetStore, ADatabaseHeldByAnotherWriterIsReportedAsLockedAndNothingClaimsSuccess) {
-    const auto holdWrites = [](const fs::path &file) {
+    const auto holdWrites = [](const fs::path &file, const char *begin = "BEGIN IMMEDIATE") {
         sqlite3 *other;
         sqlite3_open(file.c_str(), &other);
-        sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        sqlite3_exec(other, begin, nullptr, nullptr, nullptr);
         return std::unique_ptr<sqlite3, int (*)(sqlite3 *)>(other, sqlite3_close);
     };
     // Held while another program is still creating it: qzhost cannot set it up.
@@ -156,6 +159,15 @@ TEST(PresetStore, ADatabaseHeldByAnotherWriterIsReportedAsLockedAndNothingClaims
     EXPECT_EQ(content(out), "") << "no line claims the import";
     EXPECT_NE(content(err).find("cannot add a preset: it is locked by another program"), std::string::npos)
         << content(err);
+
+    // An exclusive hold keeps readers out too: the drawer's list says so
+    // rather than showing an empty shelf.
+    const fs::path listed = freshShelf("held-list.sqlite");
+    PresetStore store(listed);
+    store.add(samplePreset("Spiral"));
+    const auto exclusive = holdWrites(listed, "BEGIN EXCLUSIVE");
+    EXPECT_EQ(errorOf([&] { store.list(); }),
+              "shelf database '" + listed.string() + "': cannot list presets: it is locked by another program");
 }
 
 // An unnamed preset is stored, then named after its id. A trigger that
@@ -246,6 +258,13 @@ TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
          "p: the preset's settings nest deeper than 64 levels"},
     };
     for (const auto &[bytes, message] : broken) EXPECT_EQ(errorOf([&] { presetFromFile(bytes, "p"); }), message);
+    const std::string document = decodePng(file).text.at("qzhost-preset");
+    for (const auto &[width, height] : {std::pair{1025, 4}, std::pair{4, 1025}}) {
+        const std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
+        const auto oversized = encodeRgb8(width, height, rgb, {{"qzhost-preset", document}});
+        EXPECT_EQ(errorOf([&] { presetFromFile(oversized, "p"); }), "p: the thumbnail is larger than 1024 pixels")
+            << width << "x" << height;
+    }
 }
 
 namespace {
