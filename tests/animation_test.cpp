@@ -102,6 +102,22 @@ TEST(Animation, ExponentialCurveSpansAnyTwoPositiveKeys) {
     EXPECT_NEAR(wide.valueAt(1.5) / 1e150, 1.0, 1e-12);
 }
 
+TEST(Animation, LinearAndSmoothCurvesSpanKeysNearTheLargestNumbers) {
+    for (const Curve curve : {Curve::Linear, Curve::Smooth}) {
+        for (const auto &[from, to] : {std::pair{-1e308, 1e308}, std::pair{1.7e308, -1.7e308}}) {
+            const Animation span = twoKeys(curve, from, to);
+            EXPECT_EQ(span.valueAt(1.0), 0.0) << "the midpoint";
+            double previous = from;
+            for (int step = 1; step <= 200; ++step) {
+                const double value = span.valueAt(step / 100.0);
+                EXPECT_TRUE(std::isfinite(value) && (to > from ? value >= previous : value <= previous)) << step;
+                previous = value;
+            }
+            EXPECT_EQ(previous, to);
+        }
+    }
+}
+
 TEST(ParameterEdits, AnEditThatWouldBreakTheRuleChangesNothingAndSaysWhy) {
     AnimatedParam zoom{"Zoom", nullptr, twoKeys(Curve::Exponential, 15, 60)};
     const Animation before = zoom.animation;

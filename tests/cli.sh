@@ -100,6 +100,9 @@ expect 0 "wrote $tmp/new.json" scene new "$tmp/new.json"
 long=$(printf '%0300d' 0)
 expect 2 'File name too long' scene new "$tmp/$long/scene.json"
 expect 2 "cannot write '$tmp/$long.json': File name too long" scene new "$tmp/$long.json"
+# A module name the system refuses to look at is bad input as well.
+sed "s|\"vorlux.p\"|\"mine/$long.p\"|" "$tmp/scene.json" >"$tmp/long-module.json"
+expect 2 'File name too long' scene show --modules "$tmp/mine" "$tmp/long-module.json"
 ln -s loop "$tmp/loop"
 expect 2 "cannot write '$tmp/loop/scene.json': Too many levels of symbolic links" scene new "$tmp/loop/scene.json"
 mkdir "$tmp/gone"
@@ -120,6 +123,12 @@ expect 2 'may not hold control characters' presets rename --shelf "$tmp/shelf.sq
 expect 2 'must be UTF-8 text' presets rename --shelf "$tmp/shelf.sqlite" 1 "$(printf 'caf\351')"
 "$qzhost" presets rename --shelf "$tmp/shelf.sqlite" 1 ' Seahorse '
 expect 0 '^1  Seahorse  (' presets list --shelf "$tmp/shelf.sqlite"
+# A preset that is not there is told, not passed over.
+for command in "rename --shelf $tmp/shelf.sqlite 2 Name" "delete --shelf $tmp/shelf.sqlite 2"; do
+    expect 2 "there is no preset 2 in $tmp/shelf.sqlite" presets $command
+done
+"$qzhost" presets delete --shelf "$tmp/shelf.sqlite" 1
+expect 0 'no presets in' presets list --shelf "$tmp/shelf.sqlite"
 
 # What would fail a video only after the whole render is refused before it.
 # This ffmpeg fails whatever it is given: none of these may reach it.

@@ -41,11 +41,15 @@ TEST_F(Instances, DestroyReleasesEveryParameter) {
     EXPECT_TRUE(host_.channels().channelPaths().empty());
 }
 
-TEST_F(Instances, CopyTakesValuesAndAnimationButKeepsOwnParameters) {
+// A load shows the values at time zero, even after a later frame was shown
+// (as a host does during a render); a copy takes them with their animation.
+TEST_F(Instances, LoadShowsTimeZeroAndACopyTakesValuesAndAnimationButKeepsItsOwnParameters) {
     HostedFilter source(server_);
     const Json zoomKeys = Json::parse(R"({"channel": "Zoom", "keys": [
         {"time": 0, "value": 2, "curve": "exponential"}, {"time": 1, "value": 200}]})");
+    server_.renderOps().newTime(source.instance(), 24, 1.0);
     source.load({constantBlock("Center.X", 0.25), constantBlock("Center.Y", -0.5), zoomKeys});
+    EXPECT_EQ(source.describe(), "Vorlux  (0.25, -0.5)  2");
 
     auto destination = std::make_unique<HostedFilter>(server_);
     destination->copyFrom(source);
@@ -57,17 +61,6 @@ TEST_F(Instances, CopyTakesValuesAndAnimationButKeepsOwnParameters) {
     source.load(viewBlocks(1, 1, 1));
     EXPECT_EQ(destination->save()[2], zoomKeys);
     EXPECT_EQ(host_.channels().channelPaths().size(), 6u);
-}
-
-TEST_F(Instances, LoadRefreshesCachedValuesAtTimeZero) {
-    HostedFilter filter(server_);
-    const Json zoomKeys = Json::parse(R"({"channel": "Zoom", "keys": [
-        {"time": 0, "value": 10, "curve": "exponential"}, {"time": 1, "value": 1000}]})");
-    // Show a later frame first, as a host would during a render.
-    server_.renderOps().newTime(filter.instance(), 24, 1.0);
-    filter.load({constantBlock("Center.X", 0.5), constantBlock("Center.Y", 0.25), zoomKeys});
-    EXPECT_EQ(filter.describe(), "Vorlux  (0.5, 0.25)  10");
-    EXPECT_EQ(filter.save()[2], zoomKeys);
 }
 
 TEST_F(Instances, LoadFailingOnSecondBlockChangesNothing) {

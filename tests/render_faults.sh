@@ -1,6 +1,6 @@
 #!/bin/bash
-# qzhost render under faults: an unwritable folder, a full disk, Ctrl-C, and
-# resuming with a video.
+# qzhost render under faults: an unwritable folder, a full disk, Ctrl-C,
+# resuming with a video, and a video that fails.
 # Each leaves only whole frames, says so on one line, and exits with its code.
 set -u -m
 qzhost=$1
@@ -76,4 +76,19 @@ for format in png exr; do
         --video "$tmp/resumed-$format.rgb" --skip-existing -q 2>"$tmp/err" || fail "resume with a video: $(cat "$tmp/err")"
     cmp -s "$tmp/whole-$format.rgb" "$tmp/resumed-$format.rgb" || fail "a resumed video ($format) got other frames"
 done
+
+# An ffmpeg that takes every frame and then fails: the render says why on one
+# line, exits 1, and puts no video in place; the frames are kept.
+mkdir "$tmp/failing"
+printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\necho "disk quota exceeded" >&2\nexit 1\n' >"$tmp/failing/ffmpeg"
+chmod +x "$tmp/failing/ffmpeg"
+PATH="$tmp/failing:$PATH" "$qzhost" render --frames 0-2 --size 48x27 -o "$tmp/unfinished" \
+    --video "$tmp/unfinished.mp4" -q 2>"$tmp/err"
+code=$?
+[ $code = 1 ] && grep -q "cannot write video '$tmp/unfinished.mp4': ffmpeg failed (disk quota exceeded)" "$tmp/err" ||
+    fail "a failing ffmpeg gave $code: $(cat "$tmp/err")"
+[ ! -e "$tmp/unfinished.mp4" ] || fail "a failed video was put in place"
+[ "$(ls -A "$tmp/unfinished" | tr '\n' ' ')" = "frame-0000.png frame-0001.png frame-0002.png " ] ||
+    fail "a failed video left $(ls -A "$tmp/unfinished")"
+[ ! -e "$tmp/.unfinished.mp4.partial" ] || fail "a failed video left its temporary file"
 exit $failed

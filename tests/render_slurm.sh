@@ -43,6 +43,10 @@ expect 0 "5 tasks render frames 0-119 in chunks of 25" \
 diff -r -q -x slurm local split || fail "frames from the cluster differ from a local render"
 cmp -s local.rgb split.rgb || fail "the video job got other frames than a local render's video"
 [ "$(ls split/slurm/render-*.log | wc -l)" = 5 ] || fail "expected 5 task logs: $(ls split/slurm)"
+# Every frame is the work of one task: a chunk that ran into the next would
+# render the frame at each boundary twice.
+frames=$(cat split/slurm/render-*.log | grep -c '^frame [0-9]* (')
+[ "$frames" = 120 ] || fail "the tasks rendered $frames frames for 120"
 
 # A folder in the place of frame 60 fails the chunk 50-74, even for root.
 mkdir -p broken/frame-0060.png

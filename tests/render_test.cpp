@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include <OpenEXR/ImfChannelList.h>
@@ -17,6 +16,7 @@
 #include "qzhost/render/render_job.h"
 #include "qzhost/services/host.h"
 #include "qzhost/web/panel_session.h"
+#include "tests/host_errors.h"
 
 using namespace qzhost;
 namespace fs = std::filesystem;
@@ -98,11 +98,6 @@ RenderRequest requestFor(const LoadedScene &scene, const fs::path &folder, int f
     fs::remove_all(folder);
     fs::create_directories(folder);
     return request;
-}
-
-std::string contentOf(const fs::path &file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class Rendering : public ::testing::Test {
@@ -189,13 +184,8 @@ TEST_F(Rendering, MissingSceneInfoFailsBeforeAnyFrame) {
     LoadedScene scene(host_, defaultView(64, 48), "");
     host_.registry().withdraw(HOST_SCENE_INFO);
     const RenderRequest request = requestFor(scene, folder_ / "failed", 0, 1, 1);
-    try {
-        runRender(scene, request, stop_, *silent_, progress_);
-        FAIL() << "render started without scene info";
-    } catch (const HostError &e) {
-        EXPECT_EQ(e.exitCode(), kExitFailed);
-        EXPECT_EQ(std::string(e.what()), "filter 1 (Vorlux): Couldn't get image dimensions.");
-    }
+    EXPECT_EQ(errorOf([&] { runRender(scene, request, stop_, *silent_, progress_); }, kExitFailed),
+              "filter 1 (Vorlux): Couldn't get image dimensions.");
     EXPECT_TRUE(fs::is_empty(request.folder));
 }
 
@@ -253,7 +243,8 @@ TEST_F(Rendering, APanelEditDuringARenderIsKeyedAtThePanelsTimeNotTheFrames) {
 }
 
 // Every text a module returns is checked: a frame it refuses stops the render
-// with its text, a copy it refuses fails, and a missing description is
+// with its text, a copy it refuses fails, a filter that refuses to start has
+// those started before it finished again, and a missing description is
 // replaced by the server's name.
 TEST_F(Rendering, TextsAModuleReturnsAreReportedNotDropped) {
     SceneDocument document = defaultView(8, 8);
@@ -262,19 +253,29 @@ TEST_F(Rendering, TextsAModuleReturnsAreReportedNotDropped) {
     document.filters[0].state.reset();
     LoadedScene scene(host_, document, "", moduleSearchPath({FIXTURE_DIR}));
     EXPECT_EQ(scene.filter(0).describe(), "Fixture");
-    try {
-        scene.filter(0).copyFrom(scene.filter(0));
-        FAIL() << "a refused copy passed for done";
-    } catch (const HostError &e) {
-        EXPECT_EQ(std::string(e.what()), "filter 'Fixture' could not copy another instance: copies are not supported");
-    }
+    EXPECT_EQ(errorOf([&] { scene.filter(0).copyFrom(scene.filter(0)); }),
+              "filter 'Fixture' could not copy another instance: copies are not supported");
+    // This filter starts one render at a time.
+    SceneDocument twice = document;
+    twice.filters.push_back(twice.filters[0]);
+    LoadedScene both(host_, twice, "", moduleSearchPath({FIXTURE_DIR}));
+    EXPECT_EQ(errorOf([&] { Renderer renderer(both, 8, 8, 1.0, 1); }), "filter 2 (Fixture): a render is still running");
     const RenderRequest request = requestFor(scene, folder_ / "refused", 0, 1, 1);
-    try {
-        runRender(scene, request, stop_, *silent_, progress_);
-        FAIL() << "a refused frame was rendered";
-    } catch (const HostError &e) {
-        EXPECT_EQ(e.exitCode(), kExitFailed);
-        EXPECT_EQ(std::string(e.what()), "filter 1 (Fixture), frame 0: no frame today");
-    }
+    EXPECT_EQ(errorOf([&] { runRender(scene, request, stop_, *silent_, progress_); }, kExitFailed),
+              "filter 1 (Fixture), frame 0: no frame today");
     EXPECT_TRUE(fs::is_empty(request.folder));
+}
+
+// Frames kept from an earlier run took no time here: the time left is worked
+// out from the frames this run rendered.
+TEST(Progress, TimeLeftCountsOnlyTheFramesThisRunRendered) {
+    RenderProgress progress;
+    progress.total = 10;
+    progress.done = 6;
+    progress.skipped = 4;
+    progress.seconds = 60;
+    testing::internal::CaptureStderr();
+    makeProgressDisplay(ProgressStyle::Lines)->update(progress, "frame-0005.png");
+    const std::string line = testing::internal::GetCapturedStderr();
+    EXPECT_NE(line.find(", 2:00 left"), std::string::npos) << line;
 }

@@ -4,12 +4,13 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
+#include <tuple>
 
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
 #include "qzhost/scene/loaded_scene.h"
 #include "qzhost/services/host.h"
+#include "tests/host_errors.h"
 
 using namespace qzhost;
 namespace fs = std::filesystem;
@@ -28,15 +29,13 @@ const char *const kScene = R"({
   ]
 })";
 
-std::string errorOf(const std::string &text) {
-    try {
-        Host host;
-        LoadedScene scene(host, parseScene(text, "s.json"), "");
-    } catch (const HostError &e) {
-        EXPECT_EQ(e.exitCode(), kExitBadInput);
-        return e.what();
-    }
-    return "no error";
+std::string loadErrorOf(const std::string &text) {
+    return errorOf(
+        [&] {
+            Host host;
+            LoadedScene scene(host, parseScene(text, "s.json"), "");
+        },
+        kExitBadInput);
 }
 
 std::string replaced(std::string text, const std::string &from, const std::string &to) {
@@ -67,39 +66,33 @@ TEST(SceneFiles, LoadThenSaveGivesTheSameDocument) {
     EXPECT_EQ(sceneToJson(scene.snapshot()), expected);
 }
 
+// Among them the pixel aspect: it divides the vertical step, so anything but
+// a positive finite number would make every frame of the scene wrong.
 TEST(SceneFiles, ErrorsNameFileLineAndColumn) {
-    EXPECT_EQ(errorOf(replaced(kScene, "\"last\": 47}", "\"last\": 47,}")),
-              "s.json:2:95: syntax error while parsing object key - unexpected '}'; expected string literal");
-    EXPECT_EQ(errorOf(replaced(kScene, "\"fps\": 24", "\"fps\": \"24\"")),
-              "s.json:2:61: frames.fps must be a number, not string \"24\"");
-    EXPECT_EQ(errorOf(replaced(kScene, "\"width\": 640", "\"width\": 0")),
-              "s.json:2:14: frames.width must be from 1 to 32768, not 0");
-    EXPECT_EQ(errorOf(replaced(kScene, "\"first\": 0, \"last\": 47", "\"first\": 10, \"last\": 5")),
-              "s.json:2:85: frames.last must be from 10 to 1000000, not 5");
-    EXPECT_EQ(errorOf(replaced(kScene, "\"server\": \"Vorlux\"}", "\"servers\": \"Vorlux\"}")),
-              "s.json:9:28: unknown field 'servers' in a filter");
-    EXPECT_EQ(errorOf(replaced(kScene, "\"module\": \"vorlux.p\", \"server\": \"Vorlux\"}", "\"module\": \"vorlux.p\"}")),
-              "s.json:9:5: missing field 'server'");
-    EXPECT_EQ(errorOf(replaced(kScene, "\"value\": 0.0", "\"value\": null")),
-              "s.json:6:7: filter 1 (Vorlux) refused its state: channel 'Center.Y': value must be a number, not null");
-    EXPECT_EQ(errorOf(replaced(kScene, "\"server\": \"Vorlux\", \"state\"", "\"server\": \"Vortex\", \"state\"")),
-              "s.json:4:5: module '" + fs::weakly_canonical(VORLUX_MODULE_FILE).string() +
-                  "' has no PixelFilterHandler server named 'Vortex'");
-    EXPECT_EQ(errorOf(replaced(kScene, "\"module\": \"vorlux.p\", \"server\": \"Vorlux\", ", "\"module\": \"gone.p\", \"server\": \"Vorlux\", ")).substr(0, 40),
-              "s.json:4:5: module 'gone.p' not found in");
-}
-
-// The aspect divides the vertical step, so anything but a positive finite
-// number would make every frame of the scene wrong.
-TEST(SceneFiles, PixelAspectMustBeAPositiveNumber) {
-    const auto aspect = [](const std::string &value) {
-        return errorOf(replaced(kScene, "\"pixelAspect\": 1", "\"pixelAspect\": " + value));
+    const std::string module = fs::weakly_canonical(VORLUX_MODULE_FILE).string();
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"\"last\": 47}", "\"last\": 47,}",
+         "s.json:2:95: syntax error while parsing object key - unexpected '}'; expected string literal"},
+        {"\"fps\": 24", "\"fps\": \"24\"", "s.json:2:61: frames.fps must be a number, not string \"24\""},
+        {"\"width\": 640", "\"width\": 0", "s.json:2:14: frames.width must be from 1 to 32768, not 0"},
+        {"\"first\": 0, \"last\": 47", "\"first\": 10, \"last\": 5", "s.json:2:85: frames.last must be from 10 to 1000000, not 5"},
+        {"\"pixelAspect\": 1", "\"pixelAspect\": 0", "s.json:2:43: frames.pixelAspect must be above 0, not 0"},
+        {"\"pixelAspect\": 1", "\"pixelAspect\": -1.5", "s.json:2:43: frames.pixelAspect must be above 0, not -1.5"},
+        {"\"pixelAspect\": 1", "\"pixelAspect\": \"2\"", "s.json:2:43: frames.pixelAspect must be a number, not string \"2\""},
+        {"\"pixelAspect\": 1", "\"pixelAspect\": 1e400", "s.json:2:62: [json.exception.out_of_range.406] number overflow parsing '1e400'"},
+        {"\"pixelAspect\": 1", "\"pixelAspect\": 0.5", "no error"},
+        {"\"server\": \"Vorlux\"}", "\"servers\": \"Vorlux\"}", "s.json:9:28: unknown field 'servers' in a filter"},
+        {"\"module\": \"vorlux.p\", \"server\": \"Vorlux\"}", "\"module\": \"vorlux.p\"}", "s.json:9:5: missing field 'server'"},
+        {"\"value\": 0.0", "\"value\": null",
+         "s.json:6:7: filter 1 (Vorlux) refused its state: channel 'Center.Y': value must be a number, not null"},
+        {"\"server\": \"Vorlux\", \"state\"", "\"server\": \"Vortex\", \"state\"",
+         "s.json:4:5: module '" + module + "' has no PixelFilterHandler server named 'Vortex'"},
     };
-    EXPECT_EQ(aspect("0"), "s.json:2:43: frames.pixelAspect must be above 0, not 0");
-    EXPECT_EQ(aspect("-1.5"), "s.json:2:43: frames.pixelAspect must be above 0, not -1.5");
-    EXPECT_EQ(aspect("\"2\""), "s.json:2:43: frames.pixelAspect must be a number, not string \"2\"");
-    EXPECT_NE(aspect("1e400").find("number overflow parsing '1e400'"), std::string::npos) << "not infinity";
-    EXPECT_EQ(aspect("0.5"), "no error");
+    for (const auto &[from, to, message] : cases) EXPECT_EQ(loadErrorOf(replaced(kScene, from, to)), message) << to;
+    EXPECT_EQ(loadErrorOf(replaced(kScene, "\"module\": \"vorlux.p\", \"server\": \"Vorlux\", ",
+                                   "\"module\": \"gone.p\", \"server\": \"Vorlux\", "))
+                  .substr(0, 40),
+              "s.json:4:5: module 'gone.p' not found in");
 }
 
 TEST(SceneFiles, DeepNestingIsRefusedAtItsPlace) {
@@ -107,7 +100,7 @@ TEST(SceneFiles, DeepNestingIsRefusedAtItsPlace) {
     // recurses once per level.
     const std::string deep = std::string(1'000'000, '[') + std::string(1'000'000, ']');
     // The value starts at column 40, five levels down: its 60th bracket is the 65th level.
-    EXPECT_EQ(errorOf(replaced(kScene, "\"value\": 0.0", "\"value\": " + deep)),
+    EXPECT_EQ(loadErrorOf(replaced(kScene, "\"value\": 0.0", "\"value\": " + deep)),
               "s.json:6:99: values nest deeper than 64 levels");
 }
 
@@ -121,13 +114,8 @@ TEST(SceneFiles, ModulesLoadOnlyFromTrustedFolders) {
     };
     // Beside the scene is not trusted, by name or by path.
     EXPECT_THROW(load("local.p", {}), HostError);
-    try {
-        load("../vorlux-scene-modules/local.p", {});
-        ADD_FAILURE() << "a module outside the trusted folders was loaded";
-    } catch (const HostError &e) {
-        EXPECT_NE(std::string(e.what()).find("to allow it, run with --modules '" + folder.string() + "'"), std::string::npos)
-            << e.what();
-    }
+    const std::string outside = errorOf([&] { load("../vorlux-scene-modules/local.p", {}); });
+    EXPECT_NE(outside.find("to allow it, run with --modules '" + folder.string() + "'"), std::string::npos) << outside;
     EXPECT_NO_THROW(load("local.p", {folder}));
     EXPECT_NO_THROW(load(folder.string() + "/local.p", {folder}));
 
@@ -144,9 +132,7 @@ TEST(SceneFiles, FailedWriteLeavesTheOldFileWhole) {
     fs::create_directories(folder / "taken.json" / "inside");
     EXPECT_THROW(writeFileAtomically(folder / "taken.json", "new"), HostError);
     EXPECT_THROW(writeFileAtomically(folder / "missing" / "scene.json", "new"), HostError);
-    std::ifstream in(folder / "scene.json");
-    std::string content((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(content, "old");
+    EXPECT_EQ(contentOf(folder / "scene.json"), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2) << "no temporary file is left behind";
 }
 
@@ -155,15 +141,10 @@ TEST(SceneFiles, ASaveThatWouldNotLoadIsRefusedAndKeepsTheOldFile) {
     writeFileAtomically(file, "old");
     SceneDocument scene = parseScene(kScene, "s.json");
     scene.filters[0].state->at(1)["value"] = std::nan("");  // written as null
-    try {
-        writeSceneFile(file, scene);
-        ADD_FAILURE() << "written";
-    } catch (const HostError &e) {
-        EXPECT_EQ(std::string(e.what()), "scene '" + file.string() + "' not saved, as it would not load: " +
-                                             file.string() + ":19:9: channel 'Center.Y': value must be a number, not null");
-    }
-    std::ifstream in(file);
-    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "old");
+    EXPECT_EQ(errorOf([&] { writeSceneFile(file, scene); }),
+              "scene '" + file.string() + "' not saved, as it would not load: " + file.string() +
+                  ":19:9: channel 'Center.Y': value must be a number, not null");
+    EXPECT_EQ(contentOf(file), "old");
 }
 
 TEST(SceneFiles, WritingThroughLinksWritesTheLinkedFileAndKeepsItsMode) {
@@ -180,15 +161,11 @@ TEST(SceneFiles, WritingThroughLinksWritesTheLinkedFileAndKeepsItsMode) {
     writeFileAtomically(folder / "dangling.json", "made");
     EXPECT_THROW(writeFileAtomically(folder / "loop-a", "lost"), HostError);
 
-    const auto content = [&](const char *name) {
-        std::ifstream in(folder / name);
-        return std::string((std::istreambuf_iterator<char>(in)), {});
-    };
     EXPECT_TRUE(fs::is_symlink(folder / "link.json") && fs::is_symlink(folder / "link-to-link.json"));
-    EXPECT_EQ(content("real.json"), "new");
+    EXPECT_EQ(contentOf(folder / "real.json"), "new");
     EXPECT_EQ(fs::status(folder / "real.json").permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(fs::is_symlink(folder / "dangling.json"));
-    EXPECT_EQ(content("new.json"), "made");
+    EXPECT_EQ(contentOf(folder / "new.json"), "made");
     EXPECT_EQ(fs::status(folder / "new.json").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     EXPECT_TRUE(fs::is_symlink(folder / "loop-a") && fs::is_symlink(folder / "loop-b"));

@@ -17,6 +17,7 @@
 #include "qzhost/image/png.h"
 #include "qzhost/services/host.h"
 #include "qzhost/presets/preset_file.h"
+#include "tests/host_errors.h"
 
 using namespace qzhost;
 namespace fs = std::filesystem;
@@ -35,15 +36,6 @@ Preset samplePreset(const std::string &name = "") {
     const std::vector<unsigned char> rgb(4 * 2 * 3, 200);
     return Preset{0, "PixelFilterHandler", "Vorlux", name, "", {Json{{"channel", "Zoom"}, {"value", 3.0}}},
                   encodeRgb8(4, 2, rgb)};
-}
-
-std::string errorOf(const std::function<void()> &action) {
-    try {
-        action();
-    } catch (const HostError &e) {
-        return e.what();
-    }
-    return "no error";
 }
 
 }  // namespace
@@ -73,12 +65,15 @@ TEST(PresetStore, PresetsSurviveARestart) {
 TEST(PresetStore, NamesAreTextAndStrangeStoredBytesAreShownReplaced) {
     const fs::path file = freshShelf("names.sqlite");
     PresetStore store(file);
-    for (const std::string bad : {"\x1B]0;owned\x07", "caf\xE9", "\xC2\x9B" "2J", "\xED\xA0\x80", "\xC0\xAF"}) {
+    for (const std::string bad : {"\x1B]0;owned\x07", "caf\xE9", "\xC2\x9B" "2J", "\x7F", "\xC2\x9F", "\xED\xA0\x80", "\xC0\xAF"}) {
         EXPECT_THROW(store.add(samplePreset(bad)), BadRequest) << bad;
     }
     EXPECT_TRUE(store.list().empty());
     const int64_t id = store.add(samplePreset(" Caf\xC3\xA9 "));
     EXPECT_EQ(store.get(id)->name, "Caf\xC3\xA9");
+    EXPECT_TRUE(store.rename(id, "\xC2\xA0"));
+    EXPECT_EQ(store.get(id)->name, "\xC2\xA0") << "the first character after the control characters";
+    store.rename(id, "Caf\xC3\xA9");
     EXPECT_THROW(store.rename(id, "a\nb"), BadRequest);
     EXPECT_THROW(store.rename(id, "\x1B[2J"), BadRequest);
     EXPECT_EQ(store.get(id)->name, "Caf\xC3\xA9");
@@ -113,12 +108,15 @@ TEST(PresetStore, UnusableDatabasesAreReportedNotUsed) {
     EXPECT_EQ(errorOf([&] { PresetStore store(newer); }),
               "shelf database '" + newer.string() + "' was made by a newer qzhost (schema 9)");
 
-    // Another program holding the database makes writes fail, not hang.
+    // Another program holding the database makes writes and reads fail, not
+    // hang, and the drawer does not show an empty shelf for a locked one.
     sqlite3_exec(db, "PRAGMA user_version = 1", nullptr, nullptr, nullptr);
     PresetStore store(newer);
     sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
     EXPECT_EQ(errorOf([&] { store.add(samplePreset()); }),
               "shelf database '" + newer.string() + "': cannot add a preset: it is locked by another program");
+    EXPECT_EQ(errorOf([&] { store.list(); }),
+              "shelf database '" + newer.string() + "': cannot list presets: it is locked by another program");
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     EXPECT_EQ(store.add(samplePreset()), 1);
@@ -149,13 +147,9 @@ TEST(PresetStore, ADatabaseHeldByAnotherWriterIsReportedAsLockedAndNothingClaims
                                presetFile.string() + "' >'" + out.string() + "' 2>'" + err.string() + "'";
     const int status = std::system(import.c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
-    const auto content = [](const fs::path &file) {
-        std::ifstream in(file);
-        return std::string((std::istreambuf_iterator<char>(in)), {});
-    };
-    EXPECT_EQ(content(out), "") << "no line claims the import";
-    EXPECT_NE(content(err).find("cannot add a preset: it is locked by another program"), std::string::npos)
-        << content(err);
+    EXPECT_EQ(contentOf(out), "") << "no line claims the import";
+    EXPECT_NE(contentOf(err).find("cannot add a preset: it is locked by another program"), std::string::npos)
+        << contentOf(err);
 }
 
 // An unnamed preset is stored, then named after its id. A trigger that
@@ -246,6 +240,13 @@ TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
          "p: the preset's settings nest deeper than 64 levels"},
     };
     for (const auto &[bytes, message] : broken) EXPECT_EQ(errorOf([&] { presetFromFile(bytes, "p"); }), message);
+    const std::string document = decodePng(file).text.at("qzhost-preset");
+    for (const auto &[width, height] : {std::pair{1025, 4}, std::pair{4, 1025}}) {
+        const std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
+        const auto oversized = encodeRgb8(width, height, rgb, {{"qzhost-preset", document}});
+        EXPECT_EQ(errorOf([&] { presetFromFile(oversized, "p"); }), "p: the thumbnail is larger than 1024 pixels")
+            << width << "x" << height;
+    }
 }
 
 namespace {
@@ -276,7 +277,6 @@ TEST(ShelfService, AddStoresWhatTheSaveCallbackWritesAndApplyLoadsIt) {
     images->setPixel(image, 5, 5, red);  // outside: ignored
     shelf->addPreset(client, image, nullptr);
     images->destroy(image);
-    EXPECT_EQ(host.images().liveCount(), 0u);
 
     const std::vector<Preset> presets = host.shelf()->presetsFor(*host.shelf()->clients().front());
     ASSERT_EQ(presets.size(), 1u);

@@ -29,22 +29,30 @@ std::vector<unsigned char> pngBytes(const Frame &frame) {
     return encodePng(frame.width, frame.height, 8 * sizeof(Sample), rows);
 }
 
+constexpr const char *kExrChannels[] = {"R", "G", "B", "A"};
+
+// The frame's interleaved floats as the file's four channels. The pixel at
+// the corner of the file's data window is the frame's first; OpenEXR reaches
+// the others from a base that may lie before the buffer.
+Imf::FrameBuffer exrSlices(const Frame &frame, const Imath::V2i &corner = {0, 0}) {
+    const std::ptrdiff_t xStride = 4 * sizeof(float), yStride = xStride * frame.width;
+    Imf::FrameBuffer buffer;
+    for (int c = 0; c < 4; ++c) {
+        char *first = reinterpret_cast<char *>(const_cast<float *>(frame.rgba.data() + c));
+        buffer.insert(kExrChannels[c], Imf::Slice(Imf::FLOAT, first - corner.x * xStride - corner.y * yStride,
+                                                  xStride, yStride));
+    }
+    return buffer;
+}
+
 void writeExr(const Frame &frame, const std::filesystem::path &file) {
     PendingFile pending(file);
     try {
         Imf::Header header(frame.width, frame.height);
         header.compression() = Imf::ZIP_COMPRESSION;
-        Imf::FrameBuffer buffer;
-        const size_t xStride = 4 * sizeof(float);
-        const size_t yStride = xStride * frame.width;
-        const char *names[] = {"R", "G", "B", "A"};
-        for (int c = 0; c < 4; ++c) {
-            header.channels().insert(names[c], Imf::Channel(Imf::FLOAT));
-            char *base = reinterpret_cast<char *>(const_cast<float *>(frame.rgba.data() + c));
-            buffer.insert(names[c], Imf::Slice(Imf::FLOAT, base, xStride, yStride));
-        }
+        for (const char *name : kExrChannels) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
         Imf::OutputFile out(pending.temporaryPath().c_str(), header, 1);
-        out.setFrameBuffer(buffer);
+        out.setFrameBuffer(exrSlices(frame));
         out.writePixels(frame.height);
     } catch (const std::exception &e) {
         throw HostError("cannot write '" + file.string() + "': " + e.what(), kExitFailed);
@@ -81,15 +89,7 @@ Frame readExr(const std::filesystem::path &file) {
         const Imath::Box2i window = in.header().dataWindow();
         Frame frame;
         frame.resize(window.max.x - window.min.x + 1, window.max.y - window.min.y + 1);
-        Imf::FrameBuffer buffer;
-        const size_t xStride = 4 * sizeof(float);
-        const size_t yStride = xStride * frame.width;
-        const char *names[] = {"R", "G", "B", "A"};
-        for (int c = 0; c < 4; ++c) {
-            char *base = reinterpret_cast<char *>(frame.rgba.data() + c) - window.min.x * xStride - window.min.y * yStride;
-            buffer.insert(names[c], Imf::Slice(Imf::FLOAT, base, xStride, yStride));
-        }
-        in.setFrameBuffer(buffer);
+        in.setFrameBuffer(exrSlices(frame, window.min));
         in.readPixels(window.min.y, window.max.y);
         return frame;
     } catch (const std::exception &e) {

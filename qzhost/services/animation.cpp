@@ -28,17 +28,26 @@ double geometric(double a, double b, double s) {
     return std::clamp(value, std::min(a, b), std::max(a, b));
 }
 
+// From a to b by the weight w in 0..1. Keys of opposite signs near the
+// largest numbers (-1e308 and 1e308) overflow b - a; only those weigh the two
+// ends apart, since other keys' values are stored in scenes and frames as
+// the difference form gives them.
+double between(double a, double b, double w) {
+    const double difference = b - a;
+    return std::isfinite(difference) ? a + difference * w : a * (1.0 - w) + b * w;
+}
+
 double blend(const Key &from, const Key &to, double time) {
     const double s = (time - from.time) / (to.time - from.time);
     switch (from.curve) {
         case Curve::Step: return from.value;
         case Curve::Linear: break;
         // Ease in and out: flat at both keys, never beyond them.
-        case Curve::Smooth: return from.value + (to.value - from.value) * (s * s * (3.0 - 2.0 * s));
+        case Curve::Smooth: return between(from.value, to.value, s * s * (3.0 - 2.0 * s));
         // Geometric, so that a zoom moves at a constant speed.
         case Curve::Exponential: return geometric(from.value, to.value, s);
     }
-    return from.value + (to.value - from.value) * s;
+    return between(from.value, to.value, s);
 }
 
 }  // namespace
