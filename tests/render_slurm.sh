@@ -61,6 +61,10 @@ expect 0 "1 tasks render frames 0-119 in chunks of 25 .*(4 of 5 chunks are compl
 ls -i broken/*.png | grep -v -x -F -f - before && fail "the second run wrote frames that were there"
 diff -r -q -x slurm local broken || fail "the resumed frames differ from a local render"
 expect 0 "all 120 frames are already in" "$qzhost" render --slurm --chunk 25 --size 48x27 -o broken
+# With every frame there, a missing video is still made.
+expect 0 "Slurm job [0-9]*: the video .*/broken.rgb" \
+    follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken --video broken.rgb
+cmp -s local.rgb broken.rgb || fail "the video of frames already there differs from a local render's"
 
 # Ctrl-C while following cancels the job.
 "$qzhost" render --slurm --wait --chunk 2 --size 640x360 --threads 1 -o stopped >out 2>err &
