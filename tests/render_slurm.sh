@@ -40,6 +40,8 @@ export PATH="$work/bin:$PATH"
 "$qzhost" render --size 48x27 -o local --video local.rgb -q || fail "local render failed"
 expect 0 "5 tasks render frames 0-119 in chunks of 25" \
     follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o split --video split.rgb
+# What the jobs are doing is progress, for standard error alone.
+grep -q '^slurm: ' err && ! grep -q '^slurm: ' out || fail "the jobs' progress is not on standard error alone"
 diff -r -q -x slurm local split || fail "frames from the cluster differ from a local render"
 cmp -s local.rgb split.rgb || fail "the video job got other frames than a local render's video"
 [ "$(ls split/slurm/render-*.log | wc -l)" = 5 ] || fail "expected 5 task logs: $(ls split/slurm)"
