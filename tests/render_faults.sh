@@ -40,15 +40,16 @@ kept=$(ls "$tmp/stopped" | wc -l)
 grep -q "$kept already there" "$tmp/out" || fail "resume did not keep the $kept frames: $(cat "$tmp/out")"
 [ "$(ls "$tmp/stopped" | wc -l)" = 41 ] || fail "resume left $(ls "$tmp/stopped" | wc -l) frames"
 # A resume keeps only whole frames of the render: one cut short, an empty one
-# and one of another size are rendered again. It removes the temporary file a
-# killed run left of one of its frames, and leaves those a live writer holds
-# or that belong to frames outside its range (another run's).
+# and one of another size or depth are rendered again. It removes the
+# temporary file a killed run left of one of its frames, and leaves those a
+# live writer holds or that belong to frames outside its range (another run's).
 "$qzhost" render --frames 0-4 --size 48x27 -o "$tmp/whole" -q
 "$qzhost" render --frames 0-4 --size 48x27 -o "$tmp/damaged" -q
 head -c 100 "$tmp/whole/frame-0001.png" >"$tmp/damaged/frame-0001.png"
 : >"$tmp/damaged/frame-0002.png"
 "$qzhost" render --frames 3 --size 24x27 -o "$tmp/other" -q
-cp "$tmp/other/frame-0003.png" "$tmp/damaged/"
+"$qzhost" render --frames 4 --size 48x27 --format png16 -o "$tmp/other" -q
+cp "$tmp/other/frame-0003.png" "$tmp/other/frame-0004.png" "$tmp/damaged/"
 touch "$tmp/damaged/.frame-0004.png.Ab12Cd" "$tmp/damaged/.frame-0009.png.Ab12Cd"
 flock "$tmp/damaged/.frame-0000.png.Live12" sleep 60 &
 locker=$!
@@ -56,7 +57,7 @@ for _ in $(seq 100); do [ -e "$tmp/damaged/.frame-0000.png.Live12" ] && break; s
 "$qzhost" render --frames 0-4 --size 48x27 -o "$tmp/damaged" --skip-existing >"$tmp/out" 2>"$tmp/err" ||
     fail "resume over damaged frames: $(cat "$tmp/err")"
 kill -- -$locker
-grep -q "3 frames written.*2 already there" "$tmp/out" || fail "resume over damaged frames: $(cat "$tmp/out")"
+grep -q "4 frames written.*1 already there" "$tmp/out" || fail "resume over damaged frames: $(cat "$tmp/out")"
 for f in 0 1 2 3 4; do
     cmp -s "$tmp/whole/frame-000$f.png" "$tmp/damaged/frame-000$f.png" || fail "frame $f was not made whole"
 done

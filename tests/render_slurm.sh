@@ -40,6 +40,8 @@ export PATH="$work/bin:$PATH"
 "$qzhost" render --size 48x27 -o local --video local.rgb -q || fail "local render failed"
 expect 0 "5 tasks render frames 0-119 in chunks of 25" \
     follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o split --video split.rgb
+# What the jobs are doing is progress, for standard error alone.
+grep -q '^slurm: ' err && ! grep -q '^slurm: ' out || fail "the jobs' progress is not on standard error alone"
 diff -r -q -x slurm local split || fail "frames from the cluster differ from a local render"
 cmp -s local.rgb split.rgb || fail "the video job got other frames than a local render's video"
 [ "$(ls split/slurm/render-*.log | wc -l)" = 5 ] || fail "expected 5 task logs: $(ls split/slurm)"
@@ -61,6 +63,10 @@ expect 0 "1 tasks render frames 0-119 in chunks of 25 .*(4 of 5 chunks are compl
 ls -i broken/*.png | grep -v -x -F -f - before && fail "the second run wrote frames that were there"
 diff -r -q -x slurm local broken || fail "the resumed frames differ from a local render"
 expect 0 "all 120 frames are already in" "$qzhost" render --slurm --chunk 25 --size 48x27 -o broken
+# With every frame there, a missing video is still made.
+expect 0 "Slurm job [0-9]*: the video .*/broken.rgb" \
+    follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken --video broken.rgb
+cmp -s local.rgb broken.rgb || fail "the video of frames already there differs from a local render's"
 
 # Ctrl-C while following cancels the job.
 "$qzhost" render --slurm --wait --chunk 2 --size 640x360 --threads 1 -o stopped >out 2>err &

@@ -2,6 +2,7 @@
 // sampled in time, and what lands on disk.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <thread>
 
@@ -12,6 +13,7 @@
 
 #include "fractal/fractal.h"
 #include "qzhost/base/error.h"
+#include "qzhost/image/image_files.h"
 #include "qzhost/render/progress.h"
 #include "qzhost/render/render_job.h"
 #include "qzhost/services/host.h"
@@ -198,6 +200,18 @@ TEST_F(Rendering, ExrKeepsTheFloatsAndVideoCollectsTheFrames) {
     EXPECT_GT(fs::file_size(request.folder / "zoom.mp4"), 0u);
     EXPECT_EQ(readExr(frameFile(request, 0)), renderOne(scene, 0).rgba) << "bit for bit";
     EXPECT_EQ(std::distance(fs::directory_iterator(request.folder), {}), 4) << "three frames and the video";
+}
+
+TEST_F(Rendering, SixteenBitPngHoldsEachSampleInItsByteOrder) {
+    LoadedScene scene(host_, defaultView(64, 48), "");
+    RenderRequest request = requestFor(scene, folder_ / "png16", 0, 0, 1);
+    request.format = ImageFormat::Png16;
+    ASSERT_TRUE(runRender(scene, request, stop_, *silent_, progress_));
+    const Frame read = readImage(frameFile(request, 0), ImageFormat::Png16), rendered = renderOne(scene, 0);
+    ASSERT_EQ(read.rgba.size(), rendered.rgba.size());
+    for (size_t i = 0; i < read.rgba.size(); ++i) {
+        if (i % 4 != 3) ASSERT_EQ(std::lround(read.rgba[i] * 65535), quantise(rendered.rgba[i], 65535)) << i;
+    }
 }
 
 TEST_F(Rendering, PreviewRedrawsDoNotTouchTheFrameBeingRendered) {

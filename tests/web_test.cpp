@@ -245,9 +245,13 @@ TEST(ViewHistory, KeepsTheLatestStepsAndPutsNothingBackWhenRestoringFails) {
     const auto refuse = [](const ViewHistory::Values &) { throw BadRequest("refused"); };
     EXPECT_THROW(history.forward({1}, refuse), BadRequest);
     EXPECT_TRUE(history.forward({1}, restore));
-    EXPECT_TRUE(history.reset({2}, restore));
+    // A view the history has not seen (a button or the animation changed
+    // it) is one step back from the reset.
+    EXPECT_TRUE(history.reset({5}, restore));
     EXPECT_EQ(restored.back(), 0);
     EXPECT_FALSE(history.reset({0}, restore));
+    EXPECT_TRUE(history.back({0}, restore));
+    EXPECT_EQ(restored.back(), 5);
 }
 
 TEST_F(Session, ABoxZoomsInAndAButtonWithoutAShelfChangesNothing) {
@@ -318,6 +322,8 @@ TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
     EXPECT_EQ(status("/api/zoom", R"({"x": 5000, "y": 5, "x0": 5000, "y0": 5, "x1": 5000, "y1": 5})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 5, "y": 5, "x0": -2147483648, "y0": 5, "x1": 2147483647, "y1": 5})"), 400);
     EXPECT_EQ(status("/api/history", R"({"step": "sideways"})"), 400);
+    EXPECT_EQ(status("/api/zoom", R"({"x": 5, "y": 5, "x0": 5, "y0": 5, "x1": 5, "y1": 5, "view": 99999})"), 409);
+    EXPECT_EQ(statusOf(client->Get("/api/animation/frame?frame=0&side=8&view=99999")), 409);
     // Values nested deeper than any request needs are refused before they are built.
     const std::string deep = R"({"id": 32769, "value": )" + std::string(20000, '[') + std::string(20000, ']') + "}";
     const auto nested = client->Post("/api/value", deep, "application/json");

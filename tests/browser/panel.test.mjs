@@ -355,6 +355,11 @@ try {
     await redrawnAfter(() => page.keyboard.press('ArrowRight'));
     assert.ok(Math.abs(await value(CENTER_X) - (x + (WIDTH / 8) * (3.2 / zoom / WIDTH))) < 1e-12);
     assert.equal(await value(CENTER_Y), y);
+    // Up is where a click an eighth above the centre goes: one below comes back.
+    await redrawnAfter(() => page.keyboard.press('ArrowUp'));
+    await clickPreview(WIDTH / 2, HEIGHT / 2 + HEIGHT / 8);
+    assert.ok(Math.abs(await value(CENTER_Y) - y) < 1e-12);
+    await page.getByRole('img', { name: /^Preview of the view at time 0/ }).focus();
     await redrawnAfter(() => page.keyboard.press('+'));
     assert.ok(Math.abs(await value(ZOOM) - 2 * zoom) < 1e-9);
     await page.click(`#control-${ADD_PRESET}`);
