@@ -51,6 +51,10 @@ const CountColours kCountColours = [] {
 
 }  // namespace
 
+PlanePoint planePoint(double px, double py, int width, int height, const ViewGeometry &view) {
+    return mapPixel(px, py, width, height, view);
+}
+
 const float *countColour(int count) { return kCountColours[count].data(); }
 
 void rowCounts(double px, double py, int size, int width, int height, const ViewGeometry &view, double *cr,

@@ -34,11 +34,9 @@ struct PlanePoint {
     double cr;
     double ci;
 };
-// Inline, because the per-pixel path maps every pixel before it looks up the pixel's count.
-inline PlanePoint planePoint(double px, double py, int width, int height, const ViewGeometry &view) {
-    // The halving is an arithmetic shift of the size: 641 halves to 320 like 640.
-    return {(px - (width >> 1)) * view.stepX + view.centerX, (py - (height >> 1)) * view.stepY + view.centerY};
-}
+// Compiled with the fractal code's flags, so that every caller maps a pixel with the rounding the
+// renderer uses (the fractal code's own hot paths inline the same mapping, fractal/pixel_mapping.h).
+PlanePoint planePoint(double px, double py, int width, int height, const ViewGeometry &view);
 
 // Colour of any count, 1..512: the palette's, or black for points taken to lie inside the set.
 // The three floats live as long as the module.
