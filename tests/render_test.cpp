@@ -210,7 +210,9 @@ TEST_F(Rendering, SixteenBitPngHoldsEachSampleInItsByteOrder) {
     const Frame read = readImage(frameFile(request, 0), ImageFormat::Png16), rendered = renderOne(scene, 0);
     ASSERT_EQ(read.rgba.size(), rendered.rgba.size());
     for (size_t i = 0; i < read.rgba.size(); ++i) {
-        if (i % 4 != 3) ASSERT_EQ(std::lround(read.rgba[i] * 65535), quantise(rendered.rgba[i], 65535)) << i;
+        if (i % 4 != 3) {
+            ASSERT_EQ(std::lround(read.rgba[i] * 65535), quantise(rendered.rgba[i], 65535)) << i;
+        }
     }
 }
 
