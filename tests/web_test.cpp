@@ -304,6 +304,33 @@ struct ServedPanel {
 
 int statusOf(const httplib::Result &result) { return result ? result->status : -1; }
 
+// A socket of our own, for requests no HTTP client library would send. -1 if it cannot connect.
+int connectTo(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
+// Sends `request` and returns the answer's status line ("" if none came within 10 s).
+// The sending side stays open: the server takes a half-closed connection for a gone client.
+std::string statusLineOf(int port, const std::string &request) {
+    const int fd = connectTo(port);
+    if (fd < 0) return "no connection";
+    const timeval limit{.tv_sec = 10, .tv_usec = 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer(4096, '\0');
+    const ssize_t got = recv(fd, answer.data(), answer.size(), MSG_WAITALL);
+    close(fd);
+    answer.resize(std::max<ssize_t>(got, 0));
+    return answer.substr(0, answer.find("\r\n"));
+}
+
 const std::filesystem::path kUnsaved = std::filesystem::temp_directory_path() / "vorlux-web-unused.json";
 
 }  // namespace
@@ -345,6 +372,12 @@ TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
     };
     EXPECT_NE(chunked(R"({"id": 32769, "value": 2})"), 200);
     EXPECT_NE(chunked(R"({"id": 32769, "value": 2)" + std::string(5 << 20, ' ') + "}"), 200);
+    // Nor does a body sent until the connection closes.
+    const std::string own = "127.0.0.1:" + std::to_string(panel.port);
+    EXPECT_EQ(statusLineOf(panel.port, "POST /api/value HTTP/1.1\r\nHost: " + own + "\r\nOrigin: http://" + own +
+                                           "\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n"
+                                           R"({"id": 32769, "value": 2})"),
+              "HTTP/1.1 411 Length Required");
     // A compressed body is as long as it unpacks to.
     client->set_compress(true);
     EXPECT_EQ(status("/api/value", R"({"id": 32769, "value": 3})"), 415);
@@ -390,12 +423,8 @@ TEST(PanelServer, SlowClientsNeitherStallOthersNorKeepItFromStopping) {
     constexpr int kSlowClients = 48, kRounds = 60;
     std::vector<int> sockets;
     for (int i = 0; i < kSlowClients; ++i) {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(panel.port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        const int fd = connectTo(panel.port);
+        ASSERT_GE(fd, 0);
         sockets.push_back(fd);
     }
     std::atomic<int> rounds{0};
