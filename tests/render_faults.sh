@@ -24,8 +24,14 @@ code=$?
 no_partial_files "$tmp/full"
 [ -z "$(ls "$tmp/full")" ] || fail "full disk left frames: $(ls "$tmp/full")"
 
-# Ctrl-C once a few frames are done, then resume.
-"$qzhost" render --frames 0-40 --size 480x270 --threads 1 -o "$tmp/stopped" -q 2>"$tmp/err" &
+# This ffmpeg keeps its input as the video.
+mkdir "$tmp/bin"
+printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\n' >"$tmp/bin/ffmpeg"
+chmod +x "$tmp/bin/ffmpeg"
+
+# Ctrl-C once a few frames are done, then resume. The video of a part is no video.
+PATH="$tmp/bin:$PATH" "$qzhost" render --frames 0-40 --size 480x270 --threads 1 -o "$tmp/stopped" -q \
+    --video "$tmp/stopped.rgb" 2>"$tmp/err" &
 pid=$!
 for _ in $(seq 200); do [ -e "$tmp/stopped/frame-0002.png" ] && break; sleep 0.05; done
 kill -INT $pid
@@ -33,6 +39,7 @@ wait $pid
 code=$?
 [ $code = 130 ] && grep -q "interrupted: .* frames written .*--skip-existing" "$tmp/err" || fail "Ctrl-C gave $code: $(cat "$tmp/err")"
 no_partial_files "$tmp/stopped"
+[ -z "$(ls -A "$tmp" | grep stopped.rgb)" ] || fail "an interrupted render left a video: $(ls -A "$tmp")"
 kept=$(ls "$tmp/stopped" | wc -l)
 [ "$kept" -ge 3 ] && [ "$kept" -lt 41 ] || fail "Ctrl-C kept $kept frames"
 "$qzhost" render --frames 0-40 --size 480x270 -o "$tmp/stopped" --skip-existing 2>"$tmp/err" >"$tmp/out" ||
@@ -65,10 +72,7 @@ done
     fail "temporary files after a resume: $(ls -A "$tmp/damaged")"
 
 # Resuming with a video: frames already there are read back, and the video
-# gets the same input as from one whole render. This ffmpeg keeps its input.
-mkdir "$tmp/bin"
-printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\n' >"$tmp/bin/ffmpeg"
-chmod +x "$tmp/bin/ffmpeg"
+# gets the same input as from one whole render.
 for format in png exr; do
     PATH="$tmp/bin:$PATH" "$qzhost" render --frames 0-5 --size 48x27 --format $format -o "$tmp/whole-$format" \
         --video "$tmp/whole-$format.rgb" -q || fail "whole render with a video ($format) failed"
