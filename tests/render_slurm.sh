@@ -68,15 +68,17 @@ expect 0 "Slurm job [0-9]*: the video .*/broken.rgb" \
     follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken --video broken.rgb
 cmp -s local.rgb broken.rgb || fail "the video of frames already there differs from a local render's"
 
-# Ctrl-C while following cancels the job.
-"$qzhost" render --slurm --wait --chunk 2 --size 640x360 --threads 1 -o stopped >out 2>err &
+# Ctrl-C while following cancels the job. Files of its own: the last command's
+# progress in err would be taken for this one's before it has started.
+"$qzhost" render --slurm --wait --chunk 2 --size 640x360 --threads 1 -o stopped >stopped.out 2>stopped.err &
 pid=$!
-for _ in $(seq 100); do grep -q "running" err && break; sleep 0.1; done
+for _ in $(seq 300); do grep -q "^slurm: " stopped.err && break; sleep 0.1; done
 kill -INT $pid
 wait $pid
 code=$?
-[ $code = 130 ] && grep -q "interrupted: cancelled Slurm jobs [0-9]* (scancel)" err || fail "Ctrl-C gave $code: $(cat err)"
-job=$(grep -o 'Slurm job [0-9]*' out | grep -o '[0-9]*')
+[ $code = 130 ] && grep -q "interrupted: cancelled Slurm jobs [0-9]* (scancel)" stopped.err ||
+    fail "Ctrl-C gave $code: $(cat stopped.err)"
+job=$(grep -o 'Slurm job [0-9]*' stopped.out | grep -o '[0-9]*')
 for _ in $(seq 100); do squeue -h -j "$job" -t PD,R,CG | grep -q . || break; sleep 0.1; done
 squeue -h -j "$job" -t PD,R,CG | grep -q . && fail "job $job still runs after Ctrl-C"
 
