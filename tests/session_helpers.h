@@ -1,7 +1,13 @@
-// What the panel session tests share: a scene of one Vorlux filter, and the
-// value a session describes for one of its controls.
+// What the panel session tests share: a scene of one Vorlux filter, a host
+// with a shelf of the test's own, and the value a session describes for one
+// of its controls.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "qzhost/services/host.h"
 #include "qzhost/web/panel_session.h"
 
 namespace qzhost {
@@ -11,6 +17,19 @@ inline SceneDocument oneVorluxFilter() {
     scene.filters.emplace_back().module = VORLUX_MODULE_FILE;
     return scene;
 }
+
+// One database per test, since ctest runs the tests side by side.
+inline std::filesystem::path freshShelf() {
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::filesystem::path file = std::filesystem::path(::testing::TempDir()) / ("shelf-" + test + ".sqlite");
+    std::filesystem::remove(file);
+    return file;
+}
+
+// The shelf opens before any panel does, so that the module subscribes.
+struct HostWithShelf : Host {
+    explicit HostWithShelf(const std::filesystem::path &file) { openShelf(file); }
+};
 
 // Null when the panel has no such control or it holds no value.
 inline Json describedValue(PanelSession &session, unsigned long id) {

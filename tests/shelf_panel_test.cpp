@@ -21,19 +21,6 @@ namespace {
 constexpr unsigned long kCenterX = 0x8001, kZoom = 0x8003, kPreview = 0x8004, kOpenShelf = 0x8006,
                         kAddPreset = 0x8007;
 
-// One database per test, since ctest runs the tests side by side.
-fs::path freshShelf() {
-    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    const fs::path file = fs::path(::testing::TempDir()) / ("shelf-" + test + ".sqlite");
-    fs::remove(file);
-    return file;
-}
-
-// The shelf opens before any panel does, so that the module subscribes.
-struct HostWithShelf : Host {
-    explicit HostWithShelf(const fs::path &file) { openShelf(file); }
-};
-
 std::vector<unsigned char> pixel(const DecodedPng &image, int x, int y) {
     const auto at = image.rgb.begin() + (static_cast<ptrdiff_t>(y) * image.width + x) * 3;
     return {at, at + 3};

@@ -10,6 +10,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <set>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -294,7 +298,7 @@ struct ServedPanel {
         return scene.filter(0).describe();
     }
 
-    Host host;
+    HostWithShelf host{freshShelf()};
     LoadedScene scene{host, oneVorluxFilter(), {}};
     PanelSession session;
     PanelServer server;
@@ -303,6 +307,45 @@ struct ServedPanel {
 };
 
 int statusOf(const httplib::Result &result) { return result ? result->status : -1; }
+
+// The change counts a page's event stream announces, in the order they come.
+class EventStream {
+public:
+    explicit EventStream(int port) : client_("127.0.0.1", port) {
+        reading_ = std::thread([this] {
+            std::string received;
+            client_.Get("/api/events", [this, &received](const char *data, size_t size) {
+                received.append(data, size);
+                for (size_t end; (end = received.find("\n\n")) != std::string::npos; received.erase(0, end + 2)) {
+                    if (!received.starts_with("data: ")) continue;
+                    std::lock_guard lock(mutex_);
+                    counts_.push_back(Json::parse(received.substr(6, end - 6)).at("change"));
+                    arrived_.notify_all();
+                }
+                return true;
+            });
+        });
+    }
+    ~EventStream() {
+        client_.stop();
+        reading_.join();
+    }
+    // The next count announced, or -1 when none comes within ten seconds.
+    long next() {
+        std::unique_lock lock(mutex_);
+        if (!arrived_.wait_for(lock, std::chrono::seconds(10), [this] { return !counts_.empty(); })) return -1;
+        const long count = counts_.front();
+        counts_.pop_front();
+        return count;
+    }
+
+private:
+    httplib::Client client_;
+    std::thread reading_;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<long> counts_;
+};
 
 // A socket of our own, for requests no HTTP client library would send. -1 if it cannot connect.
 int connectTo(int port) {
@@ -445,6 +488,40 @@ TEST(PanelServer, SlowClientsNeitherStallOthersNorKeepItFromStopping) {
     EXPECT_LT(rounds.load(), kRounds) << "stopping waited for the slow clients";
     trickling.join();
     for (int fd : sockets) close(fd);
+}
+
+// Other pages learn of a change only through the event stream: every request
+// that changes the view or the shelf must be announced, the save and the
+// page's focus need not be.
+TEST(PanelServer, EveryChangeIsAnnouncedToTheOpenPages) {
+    ServedPanel panel(kUnsaved);
+    const auto client = panel.client();
+    const std::vector<std::pair<std::string, std::string>> changes = {
+        {"/api/value", R"({"id": 32771, "value": 2})"},
+        {"/api/zoom", R"({"x": 5, "y": 5, "x0": 5, "y0": 5, "x1": 5, "y1": 5})"},
+        {"/api/button", R"({"id": 32775})"},
+        {"/api/shelf/rename", R"({"id": 1, "name": "Seahorse"})"},
+        {"/api/shelf/apply", R"({"id": 1})"},
+        {"/api/history", R"({"step": "back"})"},
+        {"/api/animation/block", R"({"id": 32771, "value": 4})"},
+        {"/api/shelf/delete", R"({"id": 1})"},
+        {"/api/shelf/close", "{}"},
+    };
+    std::set<std::string> announced = {"/api/save", "/api/select"};
+    EventStream events(panel.port);
+    long seen = events.next();
+    for (const auto &[path, body] : changes) {
+        ASSERT_EQ(statusOf(client->Post(path, body, "application/json")), 200) << path;
+        const long count = events.next();
+        ASSERT_GT(count, seen) << path << " was not announced";
+        seen = count;
+        announced.insert(path);
+    }
+    for (const PanelServer::Route &route : panel.server.routes()) {
+        if (route.method == "POST") {
+            EXPECT_TRUE(announced.contains(route.path)) << route.path << " is not tried";
+        }
+    }
 }
 
 // A page of another site may send requests to the panel's port from the
