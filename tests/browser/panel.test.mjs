@@ -375,12 +375,14 @@ try {
     await drawnOnceAfter(() => page.click('#history-back'));
     assert.deepEqual(await shownValues(), clicked);
     assert.match(await page.textContent('#status'), /^Back: Center X set to /);
-    // Outside the value fields Ctrl+Z and Ctrl+Shift+Z step through the view's history.
+    // Outside the value fields Ctrl+Z, and Ctrl+Shift+Z or Ctrl+Y, step through the view's history.
     await page.focus('#preview');
-    await drawnOnceAfter(() => page.keyboard.press('Control+z'));
-    assert.deepEqual(await shownValues(), typed);
-    await drawnOnceAfter(() => page.keyboard.press('Control+Shift+Z'));
-    assert.deepEqual(await shownValues(), clicked);
+    for (const forward of ['Control+Shift+Z', 'Control+y']) {
+      await drawnOnceAfter(() => page.keyboard.press('Control+z'));
+      assert.deepEqual(await shownValues(), typed);
+      await drawnOnceAfter(() => page.keyboard.press(forward));
+      assert.deepEqual(await shownValues(), clicked, forward);
+    }
     assert.equal(await page.isDisabled('#history-forward'), false);
     await drawnOnceAfter(() => page.click('#history-reset'));
     assert.deepEqual(await shownValues(), [-0.222, 0.8, 15]);
