@@ -50,11 +50,13 @@ cmp -s local.rgb split.rgb || fail "the video job got other frames than a local 
 frames=$(cat split/slurm/render-*.log | grep -c '^frame [0-9]* (')
 [ "$frames" = 120 ] || fail "the tasks rendered $frames frames for 120"
 
-# A folder in the place of frame 60 fails the chunk 50-74, even for root.
+# A folder in the place of frame 60 fails the chunk 50-74, even for root, and
+# the video job never starts.
 mkdir -p broken/frame-0060.png
 expect 1 "frames 50-74 FAILED (log .*/broken/slurm/render-[0-9]*_2.log)" \
-    follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken
+    follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken --video broken.rgb
 grep -q "frame-0060.png': Is a directory" broken/slurm/render-*_2.log || fail "the failed task's log does not say why"
+[ ! -e broken.rgb ] && ! ls broken/slurm/video-*.log 2>/dev/null || fail "the video job ran after a failed render"
 rmdir broken/frame-0060.png
 ls -i broken/*.png >before
 expect 0 "1 tasks render frames 0-119 in chunks of 25 .*(4 of 5 chunks are complete already)" \
