@@ -492,6 +492,7 @@ try {
       large.child.kill('SIGTERM');
     }
     await large.exited;
+    assert.equal(large.errors(), '', 'a panel without changes has nothing to warn of');
   });
 
   // A second panel over a scene whose zoom is animated: a second's zoom
@@ -623,10 +624,12 @@ try {
   panel.child.kill('SIGTERM');
 }
 
-await check('SIGTERM closes the panel and exits cleanly', async () => {
+await check('SIGTERM closes the panel and exits cleanly, warning of the changes not saved', async () => {
   const { code, output } = await panel.exited;
   assert.equal(code, 0);
   assert.match(output, /Panel closed/);
+  assert.doesNotMatch(output, /not saved/);
+  assert.match(panel.errors(), /^qzhost: the changes since the last save were not saved$/m);
 });
 
 await check('a damaged shelf database is reported and the panel works without presets', async () => {
