@@ -8,6 +8,7 @@ import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import zlib from 'node:zlib';
 import assert from 'node:assert/strict';
 
 const [qzhost, modulePath, work] = process.argv.slice(2);
@@ -86,6 +87,31 @@ const previewSum = () => page.evaluate(([w, h]) => {
   const { data } = document.getElementById('preview').getContext('2d').getImageData(0, 0, w, h);
   return data.reduce((sum, byte) => (sum * 31 + byte) % 2147483647, 7);
 }, [WIDTH, HEIGHT]);
+
+// A preset file with its settings changed by `edit`, as another program
+// might have written it: the text chunk that holds them is rebuilt.
+function editedPresetFile(file, edit) {
+  const png = fs.readFileSync(file);
+  const chunks = [png.subarray(0, 8)];
+  for (let at = 8; at < png.length; at += 12 + png.readUInt32BE(at)) {
+    const type = png.subarray(at + 4, at + 8);
+    let data = png.subarray(at + 8, at + 8 + png.readUInt32BE(at));
+    if (type.toString() === 'iTXt' && data.toString('latin1').startsWith('qzhost-preset\0')) {
+      // Keyword, two flags, language and translated keyword come before the text.
+      const text = data.indexOf(0, data.indexOf(0, data.indexOf(0) + 3) + 1) + 1;
+      const preset = JSON.parse(data.subarray(text).toString());
+      edit(preset);
+      data = Buffer.concat([data.subarray(0, text), Buffer.from(JSON.stringify(preset))]);
+    }
+    const chunk = Buffer.alloc(12 + data.length);
+    chunk.writeUInt32BE(data.length);
+    type.copy(chunk, 4);
+    data.copy(chunk, 8);
+    chunk.writeUInt32BE(zlib.crc32(chunk.subarray(4, 8 + data.length)), 8 + data.length);
+    chunks.push(chunk);
+  }
+  return Buffer.concat(chunks);
+}
 
 // Page coordinates of the middle of a preview pixel, scrolled into view.
 async function onPreview(x, y) {
@@ -441,6 +467,26 @@ try {
     await redrawnAfter(() => page.click('#history-back'));
     await page.waitForFunction(() => document.querySelector('#presets li[aria-current]'));
     assert.deepEqual(await current(), [name]);
+  });
+
+  await check('a preset the module refuses is reported as an error and changes nothing', async () => {
+    const exported = path.join(temp, 'exported.png'), refused = path.join(temp, 'refused.png');
+    const presetsCommand = (...args) => spawnSync(qzhost, ['presets', '--shelf', shelfFile, ...args], { encoding: 'utf8' });
+    const id = presetsCommand('list').stdout.match(/^(\d+) /m)[1];
+    assert.equal(presetsCommand('export', id, exported).status, 0);
+    fs.writeFileSync(refused, editedPresetFile(exported, (preset) => {
+      preset.name = 'Refused';
+      preset.settings.find((block) => block.channel === 'Zoom').value = 'deep';
+    }));
+    assert.equal(presetsCommand('import', refused).status, 0);
+    await page.reload();
+    await settled();
+    if (!await page.isVisible('#shelf')) await page.click(`#control-${OPEN_SHELF}`);
+    const values = await shownValues();
+    await page.getByRole('button', { name: 'Apply Refused', exact: true }).click();
+    await page.waitForSelector('#status.error:has-text("the module refused the preset")');
+    await settled();
+    assert.deepEqual(await shownValues(), values);
   });
 
   await check('the page fits 360 px and 1280 px windows, with the shelf in view at 400 px', async () => {
