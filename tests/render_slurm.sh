@@ -84,6 +84,15 @@ job=$(grep -o 'Slurm job [0-9]*' stopped.out | grep -o '[0-9]*')
 for _ in $(seq 100); do squeue -h -j "$job" -t PD,R,CG | grep -q . || break; sleep 0.1; done
 squeue -h -j "$job" -t PD,R,CG | grep -q . && fail "job $job still runs after Ctrl-C"
 
+# A controller that forgets jobs before their end is seen: the frames are
+# what is left to judge them by, and none are there.
+mkdir forgetful
+printf '#!/bin/sh\necho 4242\n' >forgetful/sbatch
+printf '#!/bin/sh\necho "slurm_load_jobs error: Invalid job id specified" >&2\nexit 1\n' >forgetful/squeue
+chmod +x forgetful/*
+expect 1 "frames 0-59 missing .*; frames 60-119 missing" \
+    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --wait --chunk 60 --size 48x27 -o forgotten
+
 # What cannot be submitted.
 expect 2 "sbatch refused the job: invalid partition specified: nowhere" \
     "$qzhost" render --slurm --partition nowhere --size 48x27 -o refused
