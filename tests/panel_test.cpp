@@ -124,8 +124,10 @@ TEST_F(ModulePanel, ClicksAndBoxesMoveTheCentreThereAndAskForARefresh) {
     const auto value = [&](int index) { return filter_.save()[index]["value"].get<double>(); };
     const double step = 3.2 / 15 / 64;
 
-    gesture(31, 20, {31, 20, 31, 20});
+    // A hand that moves a pixel or two while clicking still clicks, where it pressed.
+    gesture(31, 20, {31, 20, 33, 21});
     EXPECT_EQ(panel.refreshes, 1u);
+    EXPECT_DOUBLE_EQ(value(2), 15.0);
     EXPECT_DOUBLE_EQ(value(0), -0.222 - step) << "a click left of the centre moves it left";
     EXPECT_DOUBLE_EQ(value(1), 0.8 + 4 * step) << "and above the centre, up";
 
