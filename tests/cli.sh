@@ -83,6 +83,9 @@ expect 2 'at most 268435456 (16384x16384)' render --size 32768x32768 -o "$tmp/fr
 sed 's/"fps": 24/"fps": 0/' "$tmp/scene.json" >"$tmp/bad.json"
 expect 2 'bad.json:1:58: frames.fps must be above 0, not 0' scene show "$tmp/bad.json"
 expect 2 'reversed' render --frames 5-2 -o "$tmp/frames"
+expect 2 "--frames 'abc' is not a frame or a range A-B" render --frames abc -o "$tmp/frames"
+sed 's|"module": "vorlux.p"|"module": ""|' "$tmp/scene.json" >"$tmp/nameless.json"
+expect 2 'nameless.json:2:15: filters.0.module must be a non-empty text, not string ""' scene show "$tmp/nameless.json"
 expect 2 'each side must be from 1 to 32768' render --size 0x10 -o "$tmp/frames"
 expect 2 'is not png, png16 or exr' render --format gif -o "$tmp/frames"
 expect 2 'is not WIDTHxHEIGHT' render --size -5x10 -o "$tmp/frames"
@@ -96,11 +99,29 @@ expect 0 '2 frames written' render "$tmp/scene.json" --frames 0-1 -o "$tmp/frame
 [ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || { echo "FAIL: render wrote $(ls "$tmp/frames")"; failed=1; }
 grep -q '^frame 1 (2 of 2)' "$tmp/err" && [ "$(wc -l <"$tmp/out")" = 1 ] ||
     { echo "FAIL: render progress belongs on stderr, the summary alone on stdout"; cat "$tmp/out" "$tmp/err"; failed=1; }
+# On a terminal, progress is one bar on stderr, redrawn in place and cleared at the end.
+script -qec "'$qzhost' render '$tmp/scene.json' --frames 0-1 -o '$tmp/bar' >/dev/null" /dev/null >"$tmp/tty"
+bar() { printf '\r\033[Kframe %s  [%s] %s  ' "$1" "$2" "$3"; }
+grep -q -F "$(bar 0 '###############...............' 1/2)" "$tmp/tty" &&
+    grep -q -F "$(bar 1 '##############################' 2/2)" "$tmp/tty" &&
+    [ "$(tail -c 4 "$tmp/tty" | od -An -c | tr -d ' ')" = '\r033[K' ] ||
+    { echo "FAIL: progress on a terminal: $(od -c "$tmp/tty" | head)"; failed=1; }
 "$qzhost" render "$tmp/scene.json" --frames 0-1 -o "$tmp/quiet" -q >"$tmp/out" 2>"$tmp/err" && [ ! -s "$tmp/err" ] ||
     { echo "FAIL: render -q printed $(cat "$tmp/err")"; failed=1; }
 # Part of a long scene is named as the whole scene would be.
 sed 's/"last": 3/"last": 10003/' "$tmp/scene.json" >"$tmp/long.json"
 expect 0 'frame-09998.png to frame-09999.png' render "$tmp/long.json" --frames 9998-9999 --size 8x6 -o "$tmp/long"
+
+# A panel without a scene file saves to a new file in the working folder, never over an old one.
+mkdir "$tmp/saving"
+touch "$tmp/saving/vorlux-scene.json"
+(cd "$tmp/saving" && exec "$qzhost" panel --port 0 >"$tmp/panel.out" 2>&1) &
+panel=$!
+for _ in $(seq 100); do grep -q 'writes' "$tmp/panel.out" && break; sleep 0.1; done
+kill -TERM $panel
+wait $panel
+grep -q "\"Save scene\" writes $tmp/saving/vorlux-scene-2.json\." "$tmp/panel.out" ||
+    { echo "FAIL: a panel without a scene file: $(cat "$tmp/panel.out")"; failed=1; }
 
 expect 0 "wrote $tmp/new.json" scene new "$tmp/new.json"
 long=$(printf '%0300d' 0)
