@@ -489,6 +489,31 @@ try {
     assert.deepEqual(await shownValues(), values);
   });
 
+  await check('what the server refuses is said as an error, and the view stays', async () => {
+    // At Zoom 0 a click would put the centre at infinity.
+    await redrawnAfter(async () => {
+      await page.fill(`#control-${ZOOM}`, '0');
+      await page.press(`#control-${ZOOM}`, 'Enter');
+    });
+    const values = await shownValues();
+    const at = await onPreview(10, 10);
+    await page.mouse.click(at.x, at.y);
+    await page.waitForSelector('#status.error:has-text("The preview did not take that: ")');
+    await settled();
+    assert.deepEqual(await shownValues(), values);
+    // A scene file that has become a folder cannot be saved over.
+    fs.renameSync(scene, `${scene}.kept`);
+    fs.mkdirSync(scene);
+    try {
+      await page.click('#save');
+      await page.waitForSelector('#status.error:has-text("Not saved: cannot write")');
+    } finally {
+      fs.rmdirSync(scene);
+      fs.renameSync(`${scene}.kept`, scene);
+    }
+    await redrawnAfter(() => page.click('#history-back'));
+  });
+
   await check('the page fits 360 px and 1280 px windows, with the shelf in view at 400 px', async () => {
     const missing = [];
     page.on('response', (response) => { if (response.status() === 404) missing.push(response.url()); });
