@@ -62,7 +62,7 @@ TEST(RequestGuard, OnlyOurOwnAddressIsAnswered) {
 TEST(Sizes, PreviewSidesFromOneTo1024) {
     EXPECT_EQ(parsePreviewSize("1024x1").width, 1024);
     EXPECT_EQ(parsePreviewSize("3X7").height, 7);
-    for (const char *bad : {"", "320", "320x", "0x10", "10x-1", "1025x10", "10x1025", "10x10x", "axb", "10 x 10",
+    for (const char *bad : {"", "320", "320x", "0x10", "10x0", "10x-1", "1025x10", "10x1025", "10x10x", "axb", "10 x 10",
                             "99999999999x1"}) {
         EXPECT_THROW(parsePreviewSize(bad), HostError) << bad;
     }
