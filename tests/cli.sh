@@ -124,6 +124,10 @@ grep -q "\"Save scene\" writes $tmp/saving/vorlux-scene-2.json\." "$tmp/panel.ou
     { echo "FAIL: a panel without a scene file: $(cat "$tmp/panel.out")"; failed=1; }
 
 expect 0 "wrote $tmp/new.json" scene new "$tmp/new.json"
+echo '{"kept": true}' >"$tmp/kept.json"
+expect 2 "'$tmp/kept.json' exists; use --force to replace it" scene new "$tmp/kept.json"
+[ "$(cat "$tmp/kept.json")" = '{"kept": true}' ] || { echo "FAIL: scene new replaced a file without --force"; failed=1; }
+expect 0 "wrote $tmp/kept.json" scene new --force "$tmp/kept.json"
 long=$(printf '%0300d' 0)
 expect 2 'File name too long' scene new "$tmp/$long/scene.json"
 expect 2 "cannot write '$tmp/$long.json': File name too long" scene new "$tmp/$long.json"

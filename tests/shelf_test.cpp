@@ -65,10 +65,14 @@ TEST(PresetStore, PresetsSurviveARestart) {
 TEST(PresetStore, NamesAreTextAndStrangeStoredBytesAreShownReplaced) {
     const fs::path file = freshShelf("names.sqlite");
     PresetStore store(file);
-    for (const std::string bad : {"\x1B]0;owned\x07", "caf\xE9", "\xC2\x9B" "2J", "\x7F", "\xC2\x9F", "\xED\xA0\x80", "\xC0\xAF"}) {
-        EXPECT_THROW(store.add(samplePreset(bad)), BadRequest) << bad;
+    const std::string longest(100, 'n');
+    const std::string bad[] = {"\x1B]0;owned\x07", "caf\xE9", "\xC2\x9B" "2J", "\x7F", "\xC2\x9F", "\xED\xA0\x80", "\xC0\xAF",
+                               longest + "n"};
+    for (const std::string &name : bad) {
+        EXPECT_THROW(store.add(samplePreset(name)), BadRequest) << name;
     }
     EXPECT_TRUE(store.list().empty());
+    EXPECT_EQ(store.get(store.add(samplePreset(longest)))->name, longest);
     const int64_t id = store.add(samplePreset(" Caf\xC3\xA9 "));
     EXPECT_EQ(store.get(id)->name, "Caf\xC3\xA9");
     EXPECT_TRUE(store.rename(id, "\xC2\xA0"));
