@@ -48,6 +48,7 @@ export QZHOST_FIXTURE_SHUTDOWN="$tmp/shut-down"
 expect 2 'no server table terminator within 256' describe "$fixtures/unterminated.p"
 [ -e "$tmp/shut-down" ] || { echo "FAIL: a module refused after its start-up was not shut down"; failed=1; }
 unset QZHOST_FIXTURE_SHUTDOWN
+expect 2 'has a server record 0 without class, name or activation' describe "$fixtures/no_activation.p"
 expect 2 '^qzhost: .* (see qzhost --help)$' describe
 
 # A scene's module comes from a trusted folder only, never from beside the
