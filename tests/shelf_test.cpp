@@ -2,6 +2,7 @@
 // service as a plug-in sees it.
 #include <gtest/gtest.h>
 
+#include <png.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -251,6 +252,37 @@ TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
         EXPECT_EQ(errorOf([&] { presetFromFile(oversized, "p"); }), "p: the thumbnail is larger than 1024 pixels")
             << width << "x" << height;
     }
+}
+
+namespace {
+
+// A two-pixel PNG in one of the forms image editors save, not the one qzhost writes.
+std::vector<unsigned char> pngOf(png_uint_32 format, const void *pixels) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = 2;
+    image.height = 1;
+    image.format = format;
+    png_alloc_size_t size = 0;
+    png_image_write_to_memory(&image, nullptr, &size, 0, pixels, 0, nullptr);
+    std::vector<unsigned char> bytes(size);
+    EXPECT_NE(png_image_write_to_memory(&image, bytes.data(), &size, 0, pixels, 0, nullptr), 0);
+    return bytes;
+}
+
+}  // namespace
+
+// Thumbnails come back as 8-bit RGB whatever form a preset file was saved in:
+// alpha dropped, grey spread to the three channels, 16-bit samples cut to 8.
+TEST(PresetFile, ThumbnailsOfEveryPngFormAreReadAsRgb) {
+    const unsigned char rgba[] = {255, 0, 0, 255, 0, 255, 0, 128};
+    const unsigned char greyAlpha[] = {200, 255, 100, 0};
+    const uint16_t rgb16[] = {0xFFFF, 0, 0x8000, 0, 0x4000, 0xFFFF};
+    const std::vector<unsigned char> expected[] = {{255, 0, 0, 0, 255, 0}, {200, 200, 200, 100, 100, 100},
+                                                   {255, 0, 128, 0, 64, 255}};
+    const std::vector<unsigned char> files[] = {pngOf(PNG_FORMAT_RGBA, rgba), pngOf(PNG_FORMAT_GA, greyAlpha),
+                                                pngOf(PNG_FORMAT_LINEAR_RGB, rgb16)};
+    for (size_t i = 0; i < std::size(files); ++i) EXPECT_EQ(decodePng(files[i]).rgb, expected[i]) << i;
 }
 
 namespace {
