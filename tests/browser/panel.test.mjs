@@ -626,15 +626,16 @@ try {
       await tab.mouse.click(preview.x + 10, preview.y + 10);
       await stripAfter(view);
       assert.notEqual((await pixels())[0], after[0]);
+      const served = async (channel) => (await tab.evaluate(async () => (await fetch('/api/animation')).json())).channels[channel].block;
       view = await stripView();
       await tab.click('#animation fieldset:has-text("Center X") button');
       await stripAfter(view);
       assert.match(await tab.textContent('#animation fieldset:has-text("Center X") legend'), /animated, 2 keys/);
+      assert.deepEqual((await served(0)).keys.map((key) => key.time), [0, 23 / 24], 'keys at the first and last frames, in seconds');
 
       // Bad input is refused with the scene loader's reason, and changes nothing.
-      const served = async () => (await tab.evaluate(async () => (await fetch('/api/animation')).json())).channels[2].block;
       const edited = [zoomKeys[0], { time: 0.5, value: 4000 }];
-      assert.deepEqual((await served()).keys, edited);
+      assert.deepEqual((await served(2)).keys, edited);
       await field('Zoom key 1 value').fill('-5');
       await field('Zoom key 1 value').press('Enter');
       await tab.waitForSelector('#keys-status.error:has-text("exponential curve, which needs positive values at both ends")');
@@ -646,17 +647,17 @@ try {
       await field('Zoom key 2 time').press('Enter');
       await tab.waitForSelector('#keys-status.error:has-text("needs a number")');
       assert.equal(await field('Zoom key 2 time').inputValue(), '0.5');
-      assert.deepEqual((await served()).keys, edited);
+      assert.deepEqual((await served(2)).keys, edited);
 
       // A key added in the middle of the widest stretch without one, and removed again.
       view = await stripView();
       await tab.click('button[aria-label="Add a key to Zoom"]');
       await stripAfter(view);
-      assert.deepEqual((await served()).keys, [zoomKeys[0], { time: 0.25, value: 15, curve: 'exponential' }, edited[1]]);
+      assert.deepEqual((await served(2)).keys, [zoomKeys[0], { time: 0.25, value: 15, curve: 'exponential' }, edited[1]]);
       view = await stripView();
       await tab.click('button[aria-label="Remove Zoom key 2"]');
       await stripAfter(view);
-      assert.deepEqual((await served()).keys, edited);
+      assert.deepEqual((await served(2)).keys, edited);
 
       // Every key's fields and the strip fit a phone's width.
       await tab.setViewportSize({ width: 360, height: 760 });
