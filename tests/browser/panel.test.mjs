@@ -647,6 +647,9 @@ try {
       await field('Zoom key 2 time').press('Enter');
       await tab.waitForSelector('#keys-status.error:has-text("needs a number")');
       assert.equal(await field('Zoom key 2 time').inputValue(), '0.5');
+      await tab.fill(`#control-${ZOOM}`, '0');
+      await tab.press(`#control-${ZOOM}`, 'Enter');
+      await tab.waitForSelector('#status.error:has-text("Zoom was not changed: cannot set channel \'Zoom\' to 0 at 0 s")');
       assert.deepEqual((await served(2)).keys, edited);
 
       // A key added in the middle of the widest stretch without one, and removed again.
