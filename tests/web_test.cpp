@@ -11,14 +11,14 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <set>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "qzhost/services/host.h"
