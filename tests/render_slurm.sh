@@ -86,13 +86,14 @@ squeue -h -j "$job" -t PD,R,CG | grep -q . && fail "job $job still runs after Ct
 
 # A controller that forgets jobs before their end is seen: the frames are
 # what is left to judge them by, and none are there. Its sbatch keeps the
-# options it was given: the user's come last, so that they win.
+# options it was given: the user's come last, so that they win. Without
+# --chunk, the one node gets two tasks.
 mkdir forgetful
 printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\necho 4242\n' >forgetful/sbatch
 printf '#!/bin/sh\necho "slurm_load_jobs error: Invalid job id specified" >&2\nexit 1\n' >forgetful/squeue
 chmod +x forgetful/*
 expect 1 "frames 0-59 missing .*; frames 60-119 missing" \
-    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --wait --chunk 60 --size 48x27 -o forgotten \
+    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --wait --size 48x27 -o forgotten \
     --sbatch-arg=--job-name=mine
 [ "$(grep -e '^--job-name=' sbatch.options | tr '\n' ' ')" = "--job-name=qzhost-render --job-name=mine " ] ||
     fail "the user's sbatch options do not come last: $(cat sbatch.options)"
