@@ -61,6 +61,8 @@ cat >"$tmp/scene.json" <<'JSON'
  "filters": [{"module": "vorlux.p", "server": "Vorlux"}]}
 JSON
 expect 0 'filter 1: Vorlux  (-0.222, 0.8)  15' scene show "$tmp/scene.json"
+[ "$(cat "$tmp/out")" = "$(printf '%s: 64x48, pixel aspect 1, 24 fps, frames 0-3\n  filter 1: Vorlux  (-0.222, 0.8)  15' "$tmp/scene.json")" ] ||
+    { echo "FAIL: scene show printed $(cat "$tmp/out")"; failed=1; }
 sed "s|\"vorlux.p\"|\"mine/vorlux.p\"|" "$tmp/scene.json" >"$tmp/path.json"
 expect 2 "to allow it, run with --modules '$tmp/mine'" scene show "$tmp/path.json"
 expect 0 'filter 1: Vorlux' scene show "$tmp/path.json" --modules "$tmp/mine"
