@@ -394,6 +394,7 @@ TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
     EXPECT_EQ(status("/api/history", R"({"step": "sideways"})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 5, "y": 5, "x0": 5, "y0": 5, "x1": 5, "y1": 5, "view": 99999})"), 409);
     EXPECT_EQ(statusOf(client->Get("/api/animation/frame?frame=0&side=8&view=99999")), 409);
+    EXPECT_EQ(statusOf(client->Get("/api/animation/frame?frame=0&side=8px&view=1")), 400);
     // Values nested deeper than any request needs are refused before they are built.
     const std::string deep = R"({"id": 32769, "value": )" + std::string(20000, '[') + std::string(20000, ']') + "}";
     const auto nested = client->Post("/api/value", deep, "application/json");
