@@ -480,6 +480,7 @@ try {
     }));
     assert.equal(presetsCommand('import', refused).status, 0);
     await page.reload();
+    await page.waitForFunction(() => Number(document.getElementById('preview')?.dataset.draws) > 0);
     await settled();
     if (!await page.isVisible('#shelf')) await page.click(`#control-${OPEN_SHELF}`);
     const values = await shownValues();
