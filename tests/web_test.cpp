@@ -15,6 +15,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -489,6 +490,21 @@ TEST(PanelServer, SlowClientsNeitherStallOthersNorKeepItFromStopping) {
     EXPECT_LT(rounds.load(), kRounds) << "stopping waited for the slow clients";
     trickling.join();
     for (int fd : sockets) close(fd);
+}
+
+// A signal may stop the panel before its server has begun to listen; the
+// stop must hold. The bound is no speed limit: a kept stop returns at once.
+TEST(PanelServer, AStopBeforeItRunsIsKept) {
+    Host host;
+    LoadedScene scene{host, oneVorluxFilter(), {}};
+    PanelSession session(scene, kUnsaved, Size{64, 48});
+    PanelServer server(session);
+    server.bind(0);
+    server.stop();
+    auto running = std::async(std::launch::async, [&server] { server.run(); });
+    const bool stopped = running.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!stopped) server.stop();  // now that it listens, so that the test ends
+    EXPECT_TRUE(stopped) << "the server forgot a stop that came before run()";
 }
 
 // Other pages learn of a change only through the event stream: every request

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "qzhost/base/error.h"
@@ -314,10 +315,20 @@ int PanelServer::bind(int port) {
     return port_;
 }
 
-void PanelServer::run() { server_->listen_after_bind(); }
+void PanelServer::run() {
+    runEntered_ = true;
+    if (!stopping_) server_->listen_after_bind();
+    runReturned_ = true;
+}
 
+// A run() that has not seen stopping_ is about to listen: its loop is waited
+// for, so that the stop reaches it.
 void PanelServer::stop() {
+    stopping_ = true;
     feed_.stop();
+    while (runEntered_ && !runReturned_ && !server_->is_running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     server_->stop();
     shutDownConnectionsTo(port_);
 }

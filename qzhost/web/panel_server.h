@@ -3,6 +3,7 @@
 // through a ShelfSession of the same panel.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,8 +38,8 @@ public:
     // Binds to 127.0.0.1 on the port, or on a free port when it is 0, and
     // returns the port; throws HostError when that fails.
     int bind(int port);
-    // Serves until stop() is called (from any thread), which also closes
-    // the connections still open.
+    // Serves until stop() is called (from any thread, before run() too),
+    // which also closes the connections still open.
     void run();
     void stop();
 
@@ -70,6 +71,9 @@ private:
     std::unique_ptr<httplib::Server> server_;
     std::vector<Route> routes_;
     int port_ = 0;
+    // httplib forgets a stop that comes before its accept loop has begun;
+    // these let stop() and run() meet whichever comes first.
+    std::atomic<bool> stopping_{false}, runEntered_{false}, runReturned_{false};
 };
 
 }  // namespace qzhost
