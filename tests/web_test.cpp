@@ -310,9 +310,10 @@ struct ServedPanel {
 int statusOf(const httplib::Result &result) { return result ? result->status : -1; }
 
 // The change counts a page's event stream announces, in the order they come.
+// The stream ends when the panel stops, which the stream's end makes sure of.
 class EventStream {
 public:
-    explicit EventStream(int port) : client_("127.0.0.1", port) {
+    explicit EventStream(ServedPanel &panel) : panel_(panel), client_("127.0.0.1", panel.port) {
         reading_ = std::thread([this] {
             std::string received;
             client_.Get("/api/events", [this, &received](const char *data, size_t size) {
@@ -328,7 +329,7 @@ public:
         });
     }
     ~EventStream() {
-        client_.stop();
+        panel_.stop();
         reading_.join();
     }
     // The next count announced, or -1 when none comes within ten seconds.
@@ -341,6 +342,7 @@ public:
     }
 
 private:
+    ServedPanel &panel_;
     httplib::Client client_;
     std::thread reading_;
     std::mutex mutex_;
@@ -525,7 +527,7 @@ TEST(PanelServer, EveryChangeIsAnnouncedToTheOpenPages) {
         {"/api/shelf/close", "{}"},
     };
     std::set<std::string> announced = {"/api/save", "/api/select"};
-    EventStream events(panel.port);
+    EventStream events(panel);
     long seen = events.next();
     for (const auto &[path, body] : changes) {
         ASSERT_EQ(statusOf(client->Post(path, body, "application/json")), 200) << path;
