@@ -7,6 +7,7 @@ failed=0
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 export XDG_DATA_HOME="$tmp/data"  # where a panel's preset shelf goes: never the user's
+fail() { echo "FAIL: $*"; failed=1; }
 
 # Results go to stdout; errors, one line each, and progress to stderr, so
 # that a script can take the output of a command as it is.
@@ -46,7 +47,7 @@ expect 2 'start-up failed' describe "$fixtures/startup_fails.p"
 # A module refused after its start-up is shut down before it is unloaded.
 export QZHOST_FIXTURE_SHUTDOWN="$tmp/shut-down"
 expect 2 'no server table terminator within 256' describe "$fixtures/unterminated.p"
-[ -e "$tmp/shut-down" ] || { echo "FAIL: a module refused after its start-up was not shut down"; failed=1; }
+[ -e "$tmp/shut-down" ] || fail "a module refused after its start-up was not shut down"
 unset QZHOST_FIXTURE_SHUTDOWN
 expect 2 'has a server record 0 without class, name or activation' describe "$fixtures/no_activation.p"
 expect 2 '^qzhost: .* (see qzhost --help)$' describe
@@ -62,7 +63,7 @@ cat >"$tmp/scene.json" <<'JSON'
 JSON
 expect 0 'filter 1: Vorlux  (-0.222, 0.8)  15' scene show "$tmp/scene.json"
 [ "$(cat "$tmp/out")" = "$(printf '%s: 64x48, pixel aspect 1, 24 fps, frames 0-3\n  filter 1: Vorlux  (-0.222, 0.8)  15' "$tmp/scene.json")" ] ||
-    { echo "FAIL: scene show printed $(cat "$tmp/out")"; failed=1; }
+    fail "scene show printed $(cat "$tmp/out")"
 sed "s|\"vorlux.p\"|\"mine/vorlux.p\"|" "$tmp/scene.json" >"$tmp/path.json"
 expect 2 "to allow it, run with --modules '$tmp/mine'" scene show "$tmp/path.json"
 expect 0 'filter 1: Vorlux' scene show "$tmp/path.json" --modules "$tmp/mine"
@@ -99,18 +100,18 @@ sed 's/"height": 48/"height": 40000/' "$tmp/scene.json" >"$tmp/huge.json"
 expect 2 'frames.height must be from 1 to 32768, not 40000' scene show "$tmp/huge.json"
 expect 2 'threads must be from 1' render --threads 0 -o "$tmp/frames"
 expect 0 '2 frames written' render "$tmp/scene.json" --frames 0-1 -o "$tmp/frames"
-[ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || { echo "FAIL: render wrote $(ls "$tmp/frames")"; failed=1; }
+[ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || fail "render wrote $(ls "$tmp/frames")"
 grep -q '^frame 1 (2 of 2)' "$tmp/err" && [ "$(wc -l <"$tmp/out")" = 1 ] ||
-    { echo "FAIL: render progress belongs on stderr, the summary alone on stdout"; cat "$tmp/out" "$tmp/err"; failed=1; }
+    { fail "render progress belongs on stderr, the summary alone on stdout"; cat "$tmp/out" "$tmp/err"; }
 # On a terminal, progress is one bar on stderr, redrawn in place and cleared at the end.
 script -qec "'$qzhost' render '$tmp/scene.json' --frames 0-1 -o '$tmp/bar' >/dev/null" /dev/null >"$tmp/tty"
 bar() { printf '\r\033[Kframe %s  [%s] %s  ' "$1" "$2" "$3"; }
 grep -q -F "$(bar 0 '###############...............' 1/2)" "$tmp/tty" &&
     grep -q -F "$(bar 1 '##############################' 2/2)" "$tmp/tty" &&
     [ "$(tail -c 4 "$tmp/tty" | od -An -c | tr -d ' ')" = '\r033[K' ] ||
-    { echo "FAIL: progress on a terminal: $(od -c "$tmp/tty" | head)"; failed=1; }
+    fail "progress on a terminal: $(od -c "$tmp/tty" | head)"
 "$qzhost" render "$tmp/scene.json" --frames 0-1 -o "$tmp/quiet" -q >"$tmp/out" 2>"$tmp/err" && [ ! -s "$tmp/err" ] ||
-    { echo "FAIL: render -q printed $(cat "$tmp/err")"; failed=1; }
+    fail "render -q printed $(cat "$tmp/err")"
 # Part of a long scene is named as the whole scene would be.
 sed 's/"last": 3/"last": 10003/' "$tmp/scene.json" >"$tmp/long.json"
 expect 0 'frame-09998.png to frame-09999.png' render "$tmp/long.json" --frames 9998-9999 --size 8x6 -o "$tmp/long"
@@ -124,12 +125,12 @@ for _ in $(seq 100); do grep -q 'writes' "$tmp/panel.out" && break; sleep 0.1; d
 kill -TERM $panel
 wait $panel
 grep -q "\"Save scene\" writes $tmp/saving/vorlux-scene-2.json\." "$tmp/panel.out" ||
-    { echo "FAIL: a panel without a scene file: $(cat "$tmp/panel.out")"; failed=1; }
+    fail "a panel without a scene file: $(cat "$tmp/panel.out")"
 
 expect 0 "wrote $tmp/new.json" scene new "$tmp/new.json"
 echo '{"kept": true}' >"$tmp/kept.json"
 expect 2 "'$tmp/kept.json' exists; use --force to replace it" scene new "$tmp/kept.json"
-[ "$(cat "$tmp/kept.json")" = '{"kept": true}' ] || { echo "FAIL: scene new replaced a file without --force"; failed=1; }
+[ "$(cat "$tmp/kept.json")" = '{"kept": true}' ] || fail "scene new replaced a file without --force"
 expect 0 "wrote $tmp/kept.json" scene new --force "$tmp/kept.json"
 long=$(printf '%0300d' 0)
 expect 2 'File name too long' scene new "$tmp/$long/scene.json"

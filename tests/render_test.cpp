@@ -290,9 +290,8 @@ TEST_F(Rendering, TextsAModuleReturnsAreReportedNotDropped) {
 }
 
 // Frames kept from an earlier run took no time here: the time left is worked
-// out from the frames this run rendered.
-// Six frames done, four of them kept from an earlier run: the two rendered
-// took a minute, so the four to come take two.
+// out from the frames this run rendered. Six done, four of them kept: the two
+// rendered took a minute, so the four to come take two.
 TEST(Progress, TimeLeftCountsOnlyTheFramesThisRunRenderedAndTheRateIsInMegapixels) {
     RenderProgress progress;
     progress.frame = 5;
