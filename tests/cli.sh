@@ -34,7 +34,10 @@ expect() {  # expect CODE PATTERN ARGS...: on stdout for code 0, else alone on s
 }
 
 expect 0 'PixelFilterHandler  "Vorlux"' describe "$module"
-expect 0 'PixelFilterInterface  "Vorlux"' describe "$module"
+[ "$(cat "$tmp/out")" = "$("$qzhost" --version)
+$module: 2 servers
+  PixelFilterHandler  \"Vorlux\"
+  PixelFilterInterface  \"Vorlux\"" ] || fail "describe printed $(cat "$tmp/out")"
 expect 0 'MODULE' describe --help
 expect 2 'no such file' describe "$tmp/missing.p"
 printf 'not a module' >"$tmp/text.p"
@@ -51,6 +54,7 @@ expect 2 'no server table terminator within 256' describe "$fixtures/unterminate
 unset QZHOST_FIXTURE_SHUTDOWN
 expect 2 'has a server record 0 without class, name or activation' describe "$fixtures/no_activation.p"
 expect 2 '^qzhost: .* (see qzhost --help)$' describe
+expect 2 '^qzhost: .* (see qzhost --help)$'
 
 # A scene's module comes from a trusted folder only, never from beside the
 # scene: here the module beside it is a decoy that is not loadable.
@@ -98,10 +102,17 @@ sed 's/"width": 64/"width": -5/' "$tmp/scene.json" >"$tmp/negative.json"
 expect 2 'negative.json:1:13: frames.width must be from 1 to 32768, not -5' render "$tmp/negative.json" -o "$tmp/frames"
 sed 's/"height": 48/"height": 40000/' "$tmp/scene.json" >"$tmp/huge.json"
 expect 2 'frames.height must be from 1 to 32768, not 40000' scene show "$tmp/huge.json"
-expect 2 'threads must be from 1' render --threads 0 -o "$tmp/frames"
+for threads in 0 1025; do expect 2 'threads must be from 1 to 1024' render --threads $threads -o "$tmp/frames"; done
+# Options for a cluster render mean nothing without --slurm, and a chunk has frames.
+for option in --chunk=5 --partition=p --sbatch-arg=--x --wait '--slurm --chunk=0'; do
+    name=${option##* }
+    expect 2 "${name%=*}" render $option --frames 0 --size 8x6 -o "$tmp/unrendered"
+    [ ! -e "$tmp/unrendered" ] || fail "render $option rendered"
+done
 expect 0 '2 frames written' render "$tmp/scene.json" --frames 0-1 -o "$tmp/frames"
 [ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || fail "render wrote $(ls "$tmp/frames")"
-grep -q '^frame 1 (2 of 2)' "$tmp/err" && [ "$(wc -l <"$tmp/out")" = 1 ] ||
+grep -q '^frame 1 (2 of 2)' "$tmp/err" &&
+    grep -q -x "2 frames written to $tmp/frames/ (frame-0000.png to frame-0001.png) in [0-9.e-]* s" "$tmp/out" ||
     { fail "render progress belongs on stderr, the summary alone on stdout"; cat "$tmp/out" "$tmp/err"; }
 # On a terminal, progress is one bar on stderr, redrawn in place and cleared at the end.
 script -qec "'$qzhost' render '$tmp/scene.json' --frames 0-1 -o '$tmp/bar' >/dev/null" /dev/null >"$tmp/tty"
@@ -110,8 +121,11 @@ grep -q -F "$(bar 0 '###############...............' 1/2)" "$tmp/tty" &&
     grep -q -F "$(bar 1 '##############################' 2/2)" "$tmp/tty" &&
     [ "$(tail -c 4 "$tmp/tty" | od -An -c | tr -d ' ')" = '\r033[K' ] ||
     fail "progress on a terminal: $(od -c "$tmp/tty" | head)"
-"$qzhost" render "$tmp/scene.json" --frames 0-1 -o "$tmp/quiet" -q >"$tmp/out" 2>"$tmp/err" && [ ! -s "$tmp/err" ] ||
-    fail "render -q printed $(cat "$tmp/err")"
+# Quiet is silent on both streams; frames go to ./render by default, as PNG.
+mkdir "$tmp/quiet"
+(cd "$tmp/quiet" && exec "$qzhost" render "$tmp/scene.json" --frames 0-1 --threads 1024 -q >"$tmp/out" 2>"$tmp/err") &&
+    [ ! -s "$tmp/out" ] && [ ! -s "$tmp/err" ] || fail "render -q printed $(cat "$tmp/out" "$tmp/err")"
+[ "$(ls "$tmp/quiet/render" | tr '\n' ' ')" = "frame-0000.png frame-0001.png " ] || fail "render -q wrote $(ls -R "$tmp/quiet")"
 # Part of a long scene is named as the whole scene would be.
 sed 's/"last": 3/"last": 10003/' "$tmp/scene.json" >"$tmp/long.json"
 expect 0 'frame-09998.png to frame-09999.png' render "$tmp/long.json" --frames 9998-9999 --size 8x6 -o "$tmp/long"
@@ -119,13 +133,17 @@ expect 0 'frame-09998.png to frame-09999.png' render "$tmp/long.json" --frames 9
 # A panel without a scene file saves to a new file in the working folder, never over an old one.
 mkdir "$tmp/saving"
 touch "$tmp/saving/vorlux-scene.json"
-(cd "$tmp/saving" && exec "$qzhost" panel --port 0 >"$tmp/panel.out" 2>&1) &
+# A shelf it cannot read is told on stderr, and the panel goes on without presets.
+(cd "$tmp/saving" && exec "$qzhost" panel --port 0 --shelf "$tmp/text.p" >"$tmp/panel.out" 2>"$tmp/panel.err") &
 panel=$!
 for _ in $(seq 100); do grep -q 'writes' "$tmp/panel.out" && break; sleep 0.1; done
 kill -TERM $panel
-wait $panel
-grep -q "\"Save scene\" writes $tmp/saving/vorlux-scene-2.json\." "$tmp/panel.out" ||
-    fail "a panel without a scene file: $(cat "$tmp/panel.out")"
+wait $panel || fail "a panel stopped by SIGTERM exited $?"
+[ "$(sed 's/:[0-9][0-9]*\//:PORT\//' "$tmp/panel.out")" = "Panel of Vorlux  (-0.222, 0.8)  15 at http://127.0.0.1:PORT/
+\"Save scene\" writes $tmp/saving/vorlux-scene-2.json. Press Ctrl-C to stop.
+Panel closed." ] || fail "a panel without a scene file: $(cat "$tmp/panel.out")"
+[ "$(cat "$tmp/panel.err")" = "qzhost: shelf database '$tmp/text.p': cannot be read: file is not a database; the panel works without presets" ] ||
+    fail "a panel with an unreadable shelf: $(cat "$tmp/panel.err")"
 
 expect 0 "wrote $tmp/new.json" scene new "$tmp/new.json"
 echo '{"kept": true}' >"$tmp/kept.json"
@@ -162,7 +180,9 @@ expect 0 '^1  Seahorse  (' presets list --shelf "$tmp/shelf.sqlite"
 for command in "rename --shelf $tmp/shelf.sqlite 2 Name" "delete --shelf $tmp/shelf.sqlite 2"; do
     expect 2 "there is no preset 2 in $tmp/shelf.sqlite" presets $command
 done
-"$qzhost" presets delete --shelf "$tmp/shelf.sqlite" 1
+expect 0 "^preset 1 written to $tmp/seahorse.png\$" presets export --shelf "$tmp/shelf.sqlite" 1 "$tmp/seahorse.png"
+expect 0 "imported 'Seahorse' as preset 2" presets import --shelf "$tmp/shelf.sqlite" "$tmp/seahorse.png"
+for id in 1 2; do "$qzhost" presets delete --shelf "$tmp/shelf.sqlite" $id; done
 expect 0 'no presets in' presets list --shelf "$tmp/shelf.sqlite"
 
 # What would fail a video only after the whole render is refused before it.
@@ -181,5 +201,17 @@ video 2 "is a folder; name a file in it, e.g. $tmp/video.mp4" render "$tmp/scene
 video 2 'ffmpeg cannot encode frames of 16386x2' render "$tmp/scene.json" --size 16386x2 --video "$tmp/zoom.mp4"
 sed 's/"fps": 24/"fps": 1e-7/' "$tmp/scene.json" >"$tmp/slow.json"
 video 2 'cannot make a video of 1e-07 frames per second' render "$tmp/slow.json" --video "$tmp/zoom.mp4"
+# The widest frame ffmpeg takes reaches it; it fails, and leaves nothing.
+expect 1 "cannot write video '$tmp/zoom.mp4': ffmpeg" render "$tmp/scene.json" --size 16384x2 --frames 0 \
+    --video "$tmp/zoom.mp4" -o "$tmp/wide"
+[ -z "$(ls -A "$tmp" | grep zoom)" ] || fail "a failed video left $(ls -A "$tmp" | grep zoom)"
 PATH=$path
+env PATH="$tmp/none" "$qzhost" render "$tmp/scene.json" --video "$tmp/zoom.mp4" -o "$tmp/unrendered" 2>"$tmp/err"
+[ $? = 2 ] && grep -q 'needs ffmpeg, which is not installed' "$tmp/err" && [ ! -e "$tmp/unrendered" ] ||
+    fail "a video without ffmpeg: $(cat "$tmp/err")"
+# A real video: the scene's rate, odd sides padded to even ones, every frame, and no files of its own left.
+expect 0 "^video: $tmp/real.mp4\$" render "$tmp/scene.json" --frames 0-2 --size 63x47 -o "$tmp/real" --video "$tmp/real.mp4"
+[ "$(ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,pix_fmt,r_frame_rate,nb_read_frames \
+    -of csv=p=0 "$tmp/real.mp4")" = "h264,64,48,yuv420p,24/1,3" ] || fail "the video is $(ffprobe "$tmp/real.mp4" 2>&1)"
+[ "$(ls -A "$tmp" | grep real | tr '\n' ' ')" = "real real.mp4 " ] || fail "a video left $(ls -A "$tmp" | grep real)"
 exit $failed
