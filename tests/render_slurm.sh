@@ -13,7 +13,7 @@ base=$PWD
 case "$base" in /tmp | /tmp/* | /var/tmp | /var/tmp/* | /dev/shm/* | /run/*) base=$HOME/.cache ;; esac
 [ "$(stat -f -c %T "$base" 2>/dev/null)" = tmpfs ] && base=$HOME/.cache
 mkdir -p "$base"
-work=$(mktemp -d "$base/qzhost-slurm-test.XXXXXX")
+work=$(cd "$(mktemp -d "$base/qzhost-slurm-test.XXXXXX")" && pwd -P)  # as qzhost names it
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 fail() { echo "FAIL: $*"; failed=1; }
@@ -40,8 +40,15 @@ export PATH="$work/bin:$PATH"
 "$qzhost" render --size 48x27 -o local --video local.rgb -q || fail "local render failed"
 expect 0 "5 tasks render frames 0-119 in chunks of 25" \
     follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o split --video split.rgb
-# What the jobs are doing is progress, for standard error alone.
-grep -q '^slurm: ' err && ! grep -q '^slurm: ' out || fail "the jobs' progress is not on standard error alone"
+array=$(sed -n '1s/^Slurm job \([0-9]*\):.*/\1/p' out) video=$(sed -n '2s/^Slurm job \([0-9]*\):.*/\1/p' out)
+[ "$(cat out)" = "Slurm job $array: 5 tasks render frames 0-119 in chunks of 25 into $work/split/
+Slurm job $video: the video $work/split.rgb, once job $array has succeeded
+follow with: squeue -j $array,$video   logs: $work/split/slurm/
+all 120 frames are in $work/split/, and the video in $work/split.rgb" ] || fail "a cluster render printed $(cat out)"
+# What the jobs are doing is progress, for standard error alone, a line when it changes.
+grep -q '^slurm: ' err && ! grep -q '^slurm: ' out && [ -z "$(uniq -d err)" ] &&
+    [ "$(tail -1 err)" = "slurm: 120 of 120 frames present; tasks: 5 done, 0 running, 0 waiting; video job: COMPLETED" ] ||
+    fail "the jobs' progress is not on standard error alone: $(cat err)"
 diff -r -q -x slurm local split || fail "frames from the cluster differ from a local render"
 cmp -s local.rgb split.rgb || fail "the video job got other frames than a local render's video"
 [ "$(ls split/slurm/render-*.log | wc -l)" = 5 ] || fail "expected 5 task logs: $(ls split/slurm)"
@@ -56,6 +63,10 @@ mkdir -p broken/frame-0060.png
 expect 1 "frames 50-74 FAILED (log .*/broken/slurm/render-[0-9]*_2.log)" \
     follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken --video broken.rgb
 grep -q "frame-0060.png': Is a directory" broken/slurm/render-*_2.log || fail "the failed task's log does not say why"
+array=$(sed -n '1s/^Slurm job \([0-9]*\):.*/\1/p' out)
+[ "$(tail -1 err)" = "qzhost: on Slurm: frames 50-74 FAILED (log $work/broken/slurm/render-${array}_2.log); the video was not made; run the same command again to render what is missing" ] &&
+    grep -q -x 'slurm: 1[0-9][0-9] of 120 frames present; tasks: 4 done, 0 running, 0 waiting, 1 failed; video job: .*' err ||
+    fail "a failed task was told as $(cat err)"
 [ ! -e broken.rgb ] && ! ls broken/slurm/video-*.log 2>/dev/null || fail "the video job ran after a failed render"
 rmdir broken/frame-0060.png
 ls -i broken/*.png >before
@@ -93,10 +104,32 @@ printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\necho 4242\n' >forgetful
 printf '#!/bin/sh\necho "slurm_load_jobs error: Invalid job id specified" >&2\nexit 1\n' >forgetful/squeue
 chmod +x forgetful/*
 expect 1 "frames 0-59 missing .*; frames 60-119 missing" \
-    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --wait --size 48x27 -o forgotten \
+    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --wait --size 48x27 --format exr --threads 3 -o forgotten \
     --sbatch-arg=--job-name=mine
-[ "$(grep -e '^--job-name=' sbatch.options | tr '\n' ' ')" = "--job-name=qzhost-render --job-name=mine " ] ||
-    fail "the user's sbatch options do not come last: $(cat sbatch.options)"
+[ "$(sed '/^--wrap=/,$d' sbatch.options | tr '\n' ' ')" = "--parsable --cpus-per-task=3 --job-name=qzhost-render \
+--output=$work/forgotten/slurm/render-%A_%a.log --array=0-1 --job-name=mine " ] ||
+    fail "sbatch was given $(cat sbatch.options)"
+# The job's second task, run here, renders the second half of the frames as asked;
+# submitted again, only the first chunk is left.
+sed -n '/^--wrap=/,$p' sbatch.options | sed '1s/^--wrap=//' >task.sh
+SLURM_ARRAY_TASK_ID=1 SLURM_CPUS_ON_NODE=2 sh task.sh 2>/dev/null || fail "task 1 failed: $(cat task.sh)"
+[ "$(ls forgotten | sed -n '1p;$p' | tr '\n' ' ')" = "frame-0060.exr slurm " ] && [ "$(ls forgotten | wc -l)" = 61 ] ||
+    fail "task 1 wrote $(ls forgotten)"
+expect 0 "1 tasks render frames 0-119 in chunks of 60 .*(1 of 2 chunks are complete already)" \
+    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --size 48x27 --format exr -o forgotten
+grep -q -x -e --array=0 sbatch.options || fail "the chunk left was submitted as $(cat sbatch.options)"
+
+# A video job the scheduler refuses takes the frames' job back with it.
+mkdir refusing
+printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\ncase "$*" in *qzhost-video*) echo "sbatch: error: no videos" >&2; exit 1 ;; esac\necho 4343\n' >refusing/sbatch
+printf '#!/bin/sh\necho "$@" >scancel.jobs\n' >refusing/scancel
+chmod +x refusing/*
+expect 2 "sbatch refused the job: no videos" \
+    env PATH="$work/refusing:$PATH" "$qzhost" render --slurm --chunk 60 --size 48x27 -o refused --video refused.mp4
+[ "$(sed '/^--wrap=/,$d' sbatch.options | tr '\n' ' ')" = "--parsable --exclusive --job-name=qzhost-video \
+--output=$work/refused/slurm/video-%j.log --dependency=afterok:4343 --kill-on-invalid-dep=yes " ] ||
+    fail "the video job was given $(cat sbatch.options)"
+[ "$(cat scancel.jobs 2>&1)" = 4343 ] || fail "a refused video job left the frames' job: $(cat scancel.jobs 2>&1)"
 
 # What cannot be submitted.
 expect 2 "sbatch refused the job: invalid partition specified: nowhere" \
