@@ -164,6 +164,7 @@ TEST_F(Rendering, FilesAreTheSameWhateverTheThreadsAndTheRange) {
     }
     EXPECT_NE(contentOf(frameFile(full, 2)), contentOf(frameFile(full, 3)));
     EXPECT_EQ(std::distance(fs::directory_iterator(part.folder), {}), 2);
+    EXPECT_EQ(progress_.pixels, 2 * 96 * 64);
 }
 
 TEST_F(Rendering, InterruptedRenderLeavesWholeFramesAndResumes) {
@@ -179,6 +180,8 @@ TEST_F(Rendering, InterruptedRenderLeavesWholeFramesAndResumes) {
     request.skipExisting = true;
     ASSERT_TRUE(runRender(scene, request, stop_, *silent_, progress_));
     EXPECT_EQ(progress_.skipped, written);
+    EXPECT_EQ(progress_.done, 6);
+    EXPECT_EQ(progress_.pixels, (6 - written) * 64 * 48) << "kept frames are not rendered pixels";
     EXPECT_EQ(std::distance(fs::directory_iterator(request.folder), {}), 6);
 }
 
@@ -291,14 +294,15 @@ TEST_F(Rendering, TextsAModuleReturnsAreReportedNotDropped) {
 
 // Frames kept from an earlier run took no time here: the time left is worked
 // out from the frames this run rendered. Six done, four of them kept: the two
-// rendered took a minute, so the four to come take two.
+// rendered took a minute less a quarter second, so the four to come take two
+// (to the nearest second).
 TEST(Progress, TimeLeftCountsOnlyTheFramesThisRunRenderedAndTheRateIsInMegapixels) {
     RenderProgress progress;
     progress.frame = 5;
     progress.total = 10;
     progress.done = 6;
     progress.skipped = 4;
-    progress.seconds = 60;
+    progress.seconds = 59.75;
     progress.pixels = 3'000'000;
     progress.pixelSeconds = 2;
     testing::internal::CaptureStderr();
