@@ -102,6 +102,7 @@ sed 's/"width": 64/"width": -5/' "$tmp/scene.json" >"$tmp/negative.json"
 expect 2 'negative.json:1:13: frames.width must be from 1 to 32768, not -5' render "$tmp/negative.json" -o "$tmp/frames"
 sed 's/"height": 48/"height": 40000/' "$tmp/scene.json" >"$tmp/huge.json"
 expect 2 'frames.height must be from 1 to 32768, not 40000' scene show "$tmp/huge.json"
+expect 2 "output folder: cannot write '/proc/probe'" render --frames 0 --size 8x6 -o /proc  # no files there, even for root
 for threads in 0 1025; do expect 2 'threads must be from 1 to 1024' render --threads $threads -o "$tmp/frames"; done
 # Options for a cluster render mean nothing without --slurm, and a chunk has frames.
 for option in --chunk=5 --partition=p --sbatch-arg=--x --wait '--slurm --chunk=0'; do
@@ -198,6 +199,7 @@ video() {  # video CODE PATTERN SCENE ARGS...
 }
 video 2 "there is no folder '$tmp/nowhere' to put it in" render "$tmp/scene.json" --video "$tmp/nowhere/zoom.mp4"
 video 2 "is a folder; name a file in it, e.g. $tmp/video.mp4" render "$tmp/scene.json" --video "$tmp"
+video 2 "video '/proc/zoom.mp4': cannot write '/proc/zoom.mp4'" render "$tmp/scene.json" --video /proc/zoom.mp4
 video 2 'ffmpeg cannot encode frames of 16386x2' render "$tmp/scene.json" --size 16386x2 --video "$tmp/zoom.mp4"
 sed 's/"fps": 24/"fps": 1e-7/' "$tmp/scene.json" >"$tmp/slow.json"
 video 2 'cannot make a video of 1e-07 frames per second' render "$tmp/slow.json" --video "$tmp/zoom.mp4"

@@ -104,20 +104,25 @@ printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\necho 4242\n' >forgetful
 printf '#!/bin/sh\necho "slurm_load_jobs error: Invalid job id specified" >&2\nexit 1\n' >forgetful/squeue
 chmod +x forgetful/*
 expect 1 "frames 0-59 missing .*; frames 60-119 missing" \
-    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --wait --size 48x27 --format exr --threads 3 -o forgotten \
-    --sbatch-arg=--job-name=mine
+    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --wait --size 48x27 --format exr --threads 3 \
+    -o "it's forgotten" --sbatch-arg=--job-name=mine
 [ "$(sed '/^--wrap=/,$d' sbatch.options | tr '\n' ' ')" = "--parsable --cpus-per-task=3 --job-name=qzhost-render \
---output=$work/forgotten/slurm/render-%A_%a.log --array=0-1 --job-name=mine " ] ||
+--output=$work/it's forgotten/slurm/render-%A_%a.log --array=0-1 --job-name=mine " ] ||
     fail "sbatch was given $(cat sbatch.options)"
 # The job's second task, run here, renders the second half of the frames as asked;
 # submitted again, only the first chunk is left.
 sed -n '/^--wrap=/,$p' sbatch.options | sed '1s/^--wrap=//' >task.sh
 SLURM_ARRAY_TASK_ID=1 SLURM_CPUS_ON_NODE=2 sh task.sh 2>/dev/null || fail "task 1 failed: $(cat task.sh)"
-[ "$(ls forgotten | sed -n '1p;$p' | tr '\n' ' ')" = "frame-0060.exr slurm " ] && [ "$(ls forgotten | wc -l)" = 61 ] ||
-    fail "task 1 wrote $(ls forgotten)"
+[ "$(ls "it's forgotten" | sed -n '1p;$p' | tr '\n' ' ')" = "frame-0060.exr slurm " ] &&
+    [ "$(ls "it's forgotten" | wc -l)" = 61 ] || fail "task 1 wrote $(ls "it's forgotten")"
 expect 0 "1 tasks render frames 0-119 in chunks of 60 .*(1 of 2 chunks are complete already)" \
-    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --size 48x27 --format exr -o forgotten
+    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --size 48x27 --format exr -o "it's forgotten"
 grep -q -x -e --array=0 sbatch.options || fail "the chunk left was submitted as $(cat sbatch.options)"
+# A node that does not see the submission's folder renders nothing into one of its own.
+rm "it's forgotten"/slurm/.submitted-*
+SLURM_ARRAY_TASK_ID=0 sh task.sh 2>err
+[ $? = 1 ] && grep -q "^qzhost: $work/it's forgotten on .* is not the output folder of the machine that submitted" err &&
+    [ "$(ls "it's forgotten" | wc -l)" = 61 ] || fail "a task that cannot see the folder: $(cat err)"
 
 # A video job the scheduler refuses takes the frames' job back with it.
 mkdir refusing
@@ -126,6 +131,7 @@ printf '#!/bin/sh\necho "$@" >scancel.jobs\n' >refusing/scancel
 chmod +x refusing/*
 expect 2 "sbatch refused the job: no videos" \
     env PATH="$work/refusing:$PATH" "$qzhost" render --slurm --chunk 60 --size 48x27 -o refused --video refused.mp4
+[ "$(cat err)" = "qzhost: sbatch refused the job: no videos" ] || fail "a refused job was told as $(cat err)"
 [ "$(sed '/^--wrap=/,$d' sbatch.options | tr '\n' ' ')" = "--parsable --exclusive --job-name=qzhost-video \
 --output=$work/refused/slurm/video-%j.log --dependency=afterok:4343 --kill-on-invalid-dep=yes " ] ||
     fail "the video job was given $(cat sbatch.options)"
