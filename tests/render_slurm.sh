@@ -124,6 +124,18 @@ SLURM_ARRAY_TASK_ID=0 sh task.sh 2>err
 [ $? = 1 ] && grep -q "^qzhost: $work/it's forgotten on .* is not the output folder of the machine that submitted" err &&
     [ "$(ls "it's forgotten" | wc -l)" = 61 ] || fail "a task that cannot see the folder: $(cat err)"
 
+# A task whose end was seen keeps it when the controller forgets the job;
+# the others are judged by their frames. A state seen twice is told once.
+mkdir remembering
+printf '#!/bin/sh\necho >>squeue.calls\n[ "$(wc -l <squeue.calls)" -gt 2 ] && exec forgetful/squeue\nprintf "4242|0|COMPLETED\\n4242|1|RUNNING\\n4242|2|COMPLETING\\n"\n' >remembering/squeue
+chmod +x remembering/squeue
+expect 1 "" env PATH="$work/remembering:$work/forgetful:$PATH" "$qzhost" render --slurm --wait --chunk 40 --size 48x27 -o remembered
+[ "$(cat err)" = "slurm: 0 of 120 frames present; tasks: 1 done, 2 running, 0 waiting
+slurm: 0 of 120 frames present; tasks: 1 done, 0 running, 2 waiting
+qzhost: on Slurm: frames 40-79 missing (log $work/remembered/slurm/render-4242_1.log); frames 80-119 missing \
+(log $work/remembered/slurm/render-4242_2.log); run the same command again to render what is missing" ] ||
+    fail "following a forgetful controller: $(cat err)"
+
 # A video job the scheduler refuses takes the frames' job back with it.
 mkdir refusing
 printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\ncase "$*" in *qzhost-video*) echo "sbatch: error: no videos" >&2; exit 1 ;; esac\necho 4343\n' >refusing/sbatch
