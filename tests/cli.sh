@@ -88,6 +88,8 @@ expect 2 'is larger than 16 MiB' panel "$tmp/big.json"
 expect 2 "the preset's settings nest deeper than 64 levels" \
     presets import "$(dirname "$0")/fuzz/corpus/preset/deep-settings.png" --shelf "$tmp/shelf.sqlite"
 expect 2 'at most 268435456 (16384x16384)' render --size 32768x32768 -o "$tmp/frames"
+sed 's/"width": 64, "height": 48/"width": 20000, "height": 20000/' "$tmp/scene.json" >"$tmp/vast.json"
+expect 2 "the scene's frame size 20000x20000 has 400000000 pixels" render "$tmp/vast.json" -o "$tmp/frames"
 sed 's/"fps": 24/"fps": 0/' "$tmp/scene.json" >"$tmp/bad.json"
 expect 2 'bad.json:1:58: frames.fps must be above 0, not 0' scene show "$tmp/bad.json"
 expect 2 'reversed' render --frames 5-2 -o "$tmp/frames"

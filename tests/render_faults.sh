@@ -46,6 +46,17 @@ kept=$(ls "$tmp/stopped" | wc -l)
 [ $code = 130 ] && [ "$(cat "$tmp/err")" = "qzhost: interrupted: $kept frames written to $tmp/stopped/; run again with --skip-existing to resume" ] ||
     fail "Ctrl-C gave $code: $(cat "$tmp/err")"
 [ "$kept" -ge 3 ] && [ "$kept" -lt 41 ] || fail "Ctrl-C kept $kept frames"
+# A Ctrl-C that was ignored when qzhost started (as for a background job of a
+# shell) stays ignored; SIGTERM stops it, with its own code.
+(trap '' INT; exec "$qzhost" render --frames 0-40 --size 480x270 --threads 1 -o "$tmp/terminated" -q 2>"$tmp/err") &
+pid=$!
+for _ in $(seq 200); do [ -e "$tmp/terminated/frame-0000.png" ] && break; sleep 0.05; done
+kill -INT $pid
+for _ in $(seq 200); do [ -e "$tmp/terminated/frame-0003.png" ] && break; sleep 0.05; done
+kill -TERM $pid
+wait $pid
+code=$?
+[ $code = 143 ] && grep -q "^qzhost: interrupted: " "$tmp/err" || fail "SIGTERM after an ignored Ctrl-C gave $code: $(cat "$tmp/err")"
 "$qzhost" render --frames 0-40 --size 480x270 -o "$tmp/stopped" --skip-existing 2>"$tmp/err" >"$tmp/out" ||
     fail "resume failed: $(cat "$tmp/err")"
 grep -q "$kept already there" "$tmp/out" || fail "resume did not keep the $kept frames: $(cat "$tmp/out")"

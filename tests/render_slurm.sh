@@ -76,6 +76,8 @@ expect 0 "1 tasks render frames 0-119 in chunks of 25 .*(4 of 5 chunks are compl
 ls -i broken/*.png | grep -v -x -F -f - before && fail "the second run wrote frames that were there"
 diff -r -q -x slurm local broken || fail "the resumed frames differ from a local render"
 expect 0 "all 120 frames are already in" "$qzhost" render --slurm --chunk 25 --size 48x27 -o broken
+"$qzhost" render --slurm --chunk 25 --size 48x27 -o broken -q >out 2>err && [ ! -s out ] && [ ! -s err ] ||
+    fail "a quiet cluster render printed $(cat out err)"
 # With every frame there, a missing video is still made.
 expect 0 "Slurm job [0-9]*: the video .*/broken.rgb" \
     follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken --video broken.rgb
