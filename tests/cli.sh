@@ -136,16 +136,21 @@ expect 0 'frame-09998.png to frame-09999.png' render "$tmp/long.json" --frames 9
 # A panel without a scene file saves to a new file in the working folder, never over an old one.
 mkdir "$tmp/saving"
 touch "$tmp/saving/vorlux-scene.json"
-# A shelf it cannot read is told on stderr, and the panel goes on without presets.
+# A shelf it cannot read is told on stderr, and the panel goes on without
+# presets; at the end, so are changes not saved.
 (cd "$tmp/saving" && exec "$qzhost" panel --port 0 --shelf "$tmp/text.p" >"$tmp/panel.out" 2>"$tmp/panel.err") &
 panel=$!
 for _ in $(seq 100); do grep -q 'writes' "$tmp/panel.out" && break; sleep 0.1; done
+port=$(sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$tmp/panel.out")
+curl -s -o /dev/null -H "Origin: http://127.0.0.1:$port" -H 'Content-Type: application/json' \
+    -d '{"id": 32771, "value": 20}' "http://127.0.0.1:$port/api/value" || fail "the panel took no edit"
 kill -TERM $panel
 wait $panel || fail "a panel stopped by SIGTERM exited $?"
 [ "$(sed 's/:[0-9][0-9]*\//:PORT\//' "$tmp/panel.out")" = "Panel of Vorlux  (-0.222, 0.8)  15 at http://127.0.0.1:PORT/
 \"Save scene\" writes $tmp/saving/vorlux-scene-2.json. Press Ctrl-C to stop.
 Panel closed." ] || fail "a panel without a scene file: $(cat "$tmp/panel.out")"
-[ "$(cat "$tmp/panel.err")" = "qzhost: shelf database '$tmp/text.p': cannot be read: file is not a database; the panel works without presets" ] ||
+[ "$(cat "$tmp/panel.err")" = "qzhost: shelf database '$tmp/text.p': cannot be read: file is not a database; the panel works without presets
+qzhost: the changes since the last save were not saved" ] ||
     fail "a panel with an unreadable shelf: $(cat "$tmp/panel.err")"
 
 expect 0 "wrote $tmp/new.json" scene new "$tmp/new.json"
