@@ -210,8 +210,9 @@ video 2 "video '/proc/zoom.mp4': cannot write '/proc/zoom.mp4'" render "$tmp/sce
 video 2 'ffmpeg cannot encode frames of 16386x2' render "$tmp/scene.json" --size 16386x2 --video "$tmp/zoom.mp4"
 sed 's/"fps": 24/"fps": 1e-7/' "$tmp/scene.json" >"$tmp/slow.json"
 video 2 'cannot make a video of 1e-07 frames per second' render "$tmp/slow.json" --video "$tmp/zoom.mp4"
-# The widest frame ffmpeg takes reaches it; it fails, and leaves nothing.
-expect 1 "cannot write video '$tmp/zoom.mp4': ffmpeg" render "$tmp/scene.json" --size 16384x2 --frames 0 \
+# The widest frame and slowest rate ffmpeg takes reach it; it fails, and leaves nothing.
+sed 's/"fps": 24/"fps": 0.001/' "$tmp/scene.json" >"$tmp/slowest.json"
+expect 1 "cannot write video '$tmp/zoom.mp4': ffmpeg" render "$tmp/slowest.json" --size 16384x2 --frames 0 \
     --video "$tmp/zoom.mp4" -o "$tmp/wide"
 [ -z "$(ls -A "$tmp" | grep zoom)" ] || fail "a failed video left $(ls -A "$tmp" | grep zoom)"
 PATH=$path

@@ -138,6 +138,20 @@ qzhost: on Slurm: frames 40-79 missing (log $work/remembered/slurm/render-4242_1
 (log $work/remembered/slurm/render-4242_2.log); run the same command again to render what is missing" ] ||
     fail "following a forgetful controller: $(cat err)"
 
+# Ctrl-C while following, when scancel fails: the jobs to cancel by hand are named.
+printf '#!/bin/sh\necho "4242|0|RUNNING"\n' >remembering/squeue
+printf '#!/bin/sh\necho "scancel: error: Kill job error on job id 4242: Access denied" >&2\nexit 1\n' >remembering/scancel
+chmod +x remembering/scancel
+env PATH="$work/remembering:$work/forgetful:$PATH" "$qzhost" render --slurm --wait --chunk 120 --size 48x27 -o held \
+    >held.out 2>held.err &
+pid=$!
+for _ in $(seq 100); do grep -q "^slurm: " held.err && break; sleep 0.1; done
+kill -INT $pid
+wait $pid
+code=$?
+[ $code = 130 ] && [ "$(tail -1 held.err)" = "qzhost: interrupted, but scancel failed (Kill job error on job id 4242: \
+Access denied): cancel jobs 4242 yourself" ] || fail "Ctrl-C when scancel fails gave $code: $(cat held.err)"
+
 # A video job the scheduler refuses takes the frames' job back with it.
 mkdir refusing
 printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\ncase "$*" in *qzhost-video*) echo "sbatch: error: no videos" >&2; exit 1 ;; esac\necho 4343\n' >refusing/sbatch
@@ -154,7 +168,10 @@ expect 2 "sbatch refused the job: no videos" \
 # What cannot be submitted.
 expect 2 "sbatch refused the job: invalid partition specified: nowhere" \
     "$qzhost" render --slurm --partition nowhere --size 48x27 -o refused
-expect 2 "which each machine keeps for itself" "$qzhost" render --slurm --size 48x27 -o /tmp/qzhost-slurm-$$
-rmdir /tmp/qzhost-slurm-$$ 2>/dev/null
+for folder in /tmp /var/tmp/qzhost-slurm-$$ /dev/shm/qzhost-slurm-$$ /run/qzhost-slurm-$$; do
+    expect 2 "output folder $folder is in ${folder%/qzhost-slurm-*}, which each machine keeps for itself" \
+        "$qzhost" render --slurm --size 48x27 -o $folder
+    [ "$folder" = /tmp ] || rmdir $folder
+done
 expect 2 "needs Slurm's client tools" env PATH="$work/bin" "$qzhost" render --slurm --size 48x27 -o nowhere
 exit $failed
