@@ -220,7 +220,8 @@ env PATH="$tmp/none" "$qzhost" render "$tmp/scene.json" --video "$tmp/zoom.mp4" 
 [ $? = 2 ] && grep -q 'needs ffmpeg, which is not installed' "$tmp/err" && [ ! -e "$tmp/unrendered" ] ||
     fail "a video without ffmpeg: $(cat "$tmp/err")"
 # A real video: the scene's rate, odd sides padded to even ones, every frame, and no files of its own left.
-expect 0 "^video: $tmp/real.mp4\$" render "$tmp/scene.json" --frames 0-2 --size 63x47 -o "$tmp/real" --video "$tmp/real.mp4"
+(cd "$tmp" && expect 0 '^video: real.mp4$' render scene.json --frames 0-2 --size 63x47 -o real --video real.mp4; exit $failed) ||
+    failed=1
 [ "$(ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,pix_fmt,r_frame_rate,nb_read_frames \
     -of csv=p=0 "$tmp/real.mp4")" = "h264,64,48,yuv420p,24/1,3" ] || fail "the video is $(ffprobe "$tmp/real.mp4" 2>&1)"
 [ "$(ls -A "$tmp" | grep real | tr '\n' ' ')" = "real real.mp4 " ] || fail "a video left $(ls -A "$tmp" | grep real)"

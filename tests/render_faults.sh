@@ -76,7 +76,7 @@ head -c 100 "$tmp/whole/frame-0001.png" >"$tmp/damaged/frame-0001.png"
 "$qzhost" render --frames 4 --size 48x27 --format png16 -o "$tmp/other" -q
 "$qzhost" render --frames 5 --size 48x26 -o "$tmp/other" -q
 cp "$tmp/other/"*.png "$tmp/damaged/"
-touch "$tmp/damaged/.frame-0000.png.Ab12Cd" "$tmp/damaged/.frame-0005.png.Ab12Cd" "$tmp/damaged/.frame-0009.png.Ab12Cd"
+touch "$tmp/damaged/".frame-000{0,5,9}.png.Ab12Cd "$tmp/damaged/.frame-0001.exr.Ab12Cd" "$tmp/damaged/.frame-1.png.Ab12Cd"
 flock "$tmp/damaged/.frame-0000.png.Live12" sleep 60 &
 locker=$!
 for _ in $(seq 100); do [ -e "$tmp/damaged/.frame-0000.png.Live12" ] && break; sleep 0.05; done
@@ -87,7 +87,7 @@ grep -q "5 frames written.*1 already there" "$tmp/out" || fail "resume over dama
 for f in 0 1 2 3 4 5; do
     cmp -s "$tmp/whole/frame-000$f.png" "$tmp/damaged/frame-000$f.png" || fail "frame $f was not made whole"
 done
-[ "$(ls -A "$tmp/damaged" | grep '^\.' | tr '\n' ' ')" = ".frame-0000.png.Live12 .frame-0009.png.Ab12Cd " ] ||
+[ "$(ls -A "$tmp/damaged" | grep '^\.' | tr '\n' ' ')" = ".frame-0000.png.Live12 .frame-0001.exr.Ab12Cd .frame-0009.png.Ab12Cd .frame-1.png.Ab12Cd " ] ||
     fail "temporary files after a resume: $(ls -A "$tmp/damaged")"
 
 # Resuming with a video: frames already there are read back, and the video

@@ -102,7 +102,7 @@ squeue -h -j "$job" -t PD,R,CG | grep -q . && fail "job $job still runs after Ct
 # options it was given: the user's come last, so that they win. Without
 # --chunk, the one node gets two tasks.
 mkdir forgetful
-printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\necho 4242\n' >forgetful/sbatch
+printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\necho "4242;one"\n' >forgetful/sbatch
 printf '#!/bin/sh\necho "slurm_load_jobs error: Invalid job id specified" >&2\nexit 1\n' >forgetful/squeue
 chmod +x forgetful/*
 expect 1 "frames 0-59 missing .*; frames 60-119 missing" \
