@@ -100,14 +100,17 @@ squeue -h -j "$job" -t PD,R,CG | grep -q . && fail "job $job still runs after Ct
 # A controller that forgets jobs before their end is seen: the frames are
 # what is left to judge them by, and none are there. Its sbatch keeps the
 # options it was given: the user's come last, so that they win. Without
-# --chunk, the one node gets two tasks.
+# --chunk, the one node gets two tasks. The tasks find a module where the submission did.
+mkdir own
+cp "$(dirname "$qzhost")/modules/vorlux.p" own/own.p
+"$qzhost" scene new scene.json >/dev/null && sed -i 's/"vorlux.p"/"own.p"/' scene.json
 mkdir forgetful
 printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\necho "4242;one"\n' >forgetful/sbatch
 printf '#!/bin/sh\necho "slurm_load_jobs error: Invalid job id specified" >&2\nexit 1\n' >forgetful/squeue
 chmod +x forgetful/*
 expect 1 "frames 0-59 missing .*; frames 60-119 missing" \
-    env PATH="$work/forgetful:$PATH" "$qzhost" render --slurm --wait --size 48x27 --format exr --threads 3 \
-    -o "it's forgotten" --sbatch-arg=--job-name=mine
+    env PATH="$work/forgetful:$PATH" "$qzhost" render scene.json --modules own --slurm --wait --size 48x27 \
+    --format exr --threads 3 -o "it's forgotten" --sbatch-arg=--job-name=mine
 [ "$(sed '/^--wrap=/,$d' sbatch.options | tr '\n' ' ')" = "--parsable --cpus-per-task=3 --job-name=qzhost-render \
 --output=$work/it's forgotten/slurm/render-%A_%a.log --array=0-1 --job-name=mine " ] ||
     fail "sbatch was given $(cat sbatch.options)"
