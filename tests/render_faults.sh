@@ -106,7 +106,7 @@ done
 # An ffmpeg that takes every frame and then fails: the render says why on one
 # line, exits 1, and puts no video in place; the frames are kept.
 mkdir "$tmp/failing"
-printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\necho "disk quota exceeded" >&2\nexit 1\n' >"$tmp/failing/ffmpeg"
+printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\nprintf "a warning\\ndisk quota exceeded\\n\\n" >&2\nexit 1\n' >"$tmp/failing/ffmpeg"
 chmod +x "$tmp/failing/ffmpeg"
 PATH="$tmp/failing:$PATH" "$qzhost" render --frames 0-2 --size 48x27 -o "$tmp/unfinished" \
     --video "$tmp/unfinished.mp4" -q 2>"$tmp/err"
