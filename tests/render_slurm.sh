@@ -132,13 +132,14 @@ SLURM_ARRAY_TASK_ID=0 sh task.sh 2>err
 # A task whose end was seen keeps it when the controller forgets the job;
 # the others are judged by their frames. A state seen twice is told once.
 mkdir remembering
-printf '#!/bin/sh\necho >>squeue.calls\n[ "$(wc -l <squeue.calls)" -gt 2 ] && exec forgetful/squeue\nprintf "4242|0|COMPLETED\\n4242|1|RUNNING\\n4242|2|COMPLETING\\n"\n' >remembering/squeue
+printf '#!/bin/sh\necho >>squeue.calls\n[ "$(wc -l <squeue.calls)" -gt 2 ] && exec forgetful/squeue\nprintf "4242|0|COMPLETED\\n4242|1|RUNNING\\n4242|2|COMPLETING\\n4242|3|TIMEOUT\\n"\n' >remembering/squeue
 chmod +x remembering/squeue
-expect 1 "" env PATH="$work/remembering:$work/forgetful:$PATH" "$qzhost" render --slurm --wait --chunk 40 --size 48x27 -o remembered
-[ "$(cat err)" = "slurm: 0 of 120 frames present; tasks: 1 done, 2 running, 0 waiting
-slurm: 0 of 120 frames present; tasks: 1 done, 0 running, 2 waiting
-qzhost: on Slurm: frames 40-79 missing (log $work/remembered/slurm/render-4242_1.log); frames 80-119 missing \
-(log $work/remembered/slurm/render-4242_2.log); run the same command again to render what is missing" ] ||
+expect 1 "" env PATH="$work/remembering:$work/forgetful:$PATH" "$qzhost" render --slurm --wait --chunk 30 --size 48x27 -o remembered
+log=$work/remembered/slurm/render-4242
+[ "$(cat err)" = "slurm: 0 of 120 frames present; tasks: 1 done, 2 running, 0 waiting, 1 failed
+slurm: 0 of 120 frames present; tasks: 1 done, 0 running, 2 waiting, 1 failed
+qzhost: on Slurm: frames 30-59 missing (log ${log}_1.log); frames 60-89 missing (log ${log}_2.log); \
+frames 90-119 TIMEOUT (log ${log}_3.log); run the same command again to render what is missing" ] ||
     fail "following a forgetful controller: $(cat err)"
 
 # Ctrl-C while following quietly, when scancel fails: the jobs to cancel by hand are named.
