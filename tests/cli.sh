@@ -138,9 +138,12 @@ mkdir "$tmp/saving"
 touch "$tmp/saving/vorlux-scene.json"
 # A shelf it cannot read is told on stderr, and the panel goes on without
 # presets; at the end, so are changes not saved.
-(cd "$tmp/saving" && exec "$qzhost" panel --port 0 --shelf "$tmp/text.p" >"$tmp/panel.out" 2>"$tmp/panel.err") &
-panel=$!
-for _ in $(seq 100); do grep -q 'writes' "$tmp/panel.out" && break; sleep 0.1; done
+start_panel() {  # start_panel ARGS...: in $tmp/saving, until it says where it saves
+    (cd "$tmp/saving" && exec "$qzhost" panel --port 0 "$@" >"$tmp/panel.out" 2>"$tmp/panel.err") &
+    panel=$!
+    for _ in $(seq 100); do grep -q 'writes' "$tmp/panel.out" && break; sleep 0.1; done
+}
+start_panel --shelf "$tmp/text.p"
 port=$(sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$tmp/panel.out")
 curl -s -o /dev/null -H "Origin: http://127.0.0.1:$port" -H 'Content-Type: application/json' \
     -d '{"id": 32771, "value": 20}' "http://127.0.0.1:$port/api/value" || fail "the panel took no edit"
@@ -152,6 +155,10 @@ Panel closed." ] || fail "a panel without a scene file: $(cat "$tmp/panel.out")"
 [ "$(cat "$tmp/panel.err")" = "qzhost: shelf database '$tmp/text.p': cannot be read: file is not a database; the panel works without presets
 qzhost: the changes since the last save were not saved" ] ||
     fail "a panel with an unreadable shelf: $(cat "$tmp/panel.err")"
+start_panel "$tmp/scene.json" --scene-out out.json
+kill -TERM $panel
+wait $panel
+grep -q "^\"Save scene\" writes $tmp/saving/out.json\." "$tmp/panel.out" || fail "--scene-out: $(cat "$tmp/panel.out")"
 
 expect 0 "wrote $tmp/new.json" scene new "$tmp/new.json"
 echo '{"kept": true}' >"$tmp/kept.json"
@@ -169,7 +176,6 @@ expect 2 "cannot write '$tmp/loop/scene.json': Too many levels of symbolic links
 mkdir "$tmp/gone"
 (cd "$tmp/gone" && rmdir "$tmp/gone" && expect 2 'the working folder cannot be found' panel --port 0; exit $failed) || failed=1
 
-expect 0 'scene-out' panel --help
 expect 2 '--preview .2000x10.: each side must be from 1 to 1024' panel --preview 2000x10 "$tmp/scene.json"
 expect 2 '^qzhost: .* (see qzhost --help)$' panel --port 70000
 expect 2 'no such file\|cannot' panel "$tmp/missing.json"
