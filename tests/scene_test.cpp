@@ -85,6 +85,9 @@ TEST(SceneFiles, ErrorsNameFileLineAndColumn) {
         {"\"module\": \"vorlux.p\", \"server\": \"Vorlux\"}", "\"module\": \"vorlux.p\"}", "s.json:9:5: missing field 'server'"},
         {"\"value\": 0.0", "\"value\": null",
          "s.json:6:7: filter 1 (Vorlux) refused its state: channel 'Center.Y': value must be a number, not null"},
+        {"0.0},\n      {\"channel\": \"Zoom\", \"keys\": [{\"time\": 0, \"value\": 1, \"curve\": \"exponential\"}, "
+         "{\"time\": 2, \"value\": 100}]}",
+         "0.0}", "s.json:4:5: filter 1 (Vorlux) refused its state: channel 'Zoom': no parameter block left to load"},
         {"\"server\": \"Vorlux\", \"state\"", "\"server\": \"Vortex\", \"state\"",
          "s.json:4:5: module '" + module + "' has no PixelFilterHandler server named 'Vortex'"},
     };
