@@ -293,6 +293,7 @@ const char *saveOneBlock(void *, const SaveState *state) {
     const_cast<SaveState *>(state)->blocks.push_back(Json{{"channel", "Zoom"}, {"value", 7.0}});
     return nullptr;
 }
+const char *refuseSave(void *, const SaveState *) { return "a parameter is missing"; }
 int answer(void *, void *) { return 1; }
 
 }  // namespace
@@ -307,11 +308,20 @@ TEST(ShelfService, AddStoresWhatTheSaveCallbackWritesAndApplyLoadsIt) {
     shelf->open(client);
     EXPECT_EQ(shelf->isOpen(client), 1);
 
+    EXPECT_EQ(images->create(ImageStore::kMaxSide + 1, 1, HOST_IMAGE_TYPE_RGB_FLOAT), nullptr);
+    EXPECT_EQ(images->create(1, ImageStore::kMaxSide + 1, HOST_IMAGE_TYPE_RGB_FLOAT), nullptr);
     void *image = images->create(2, 2, HOST_IMAGE_TYPE_RGB_FLOAT);
     const float red[3] = {1, 0, 0};
     images->setPixel(image, 1, 1, red);
-    images->setPixel(image, 5, 5, red);  // outside: ignored
+    for (auto [x, y] : {std::pair{2, 0}, {0, 2}, {-1, 1}, {1, -1}}) images->setPixel(image, x, y, red);  // ignored
     shelf->addPreset(client, image, nullptr);
+    // A client whose save fails adds nothing, and the shelf keeps its reason.
+    void *refusing = shelf->subscribe("PixelFilterHandler", "Vorlux", nullptr, HOST_SHELF_SUBSCRIBE_FLAGS, answer,
+                                      countLoad, refuseSave);
+    shelf->addPreset(refusing, image, nullptr);
+    ASSERT_TRUE(host.shelf()->lastAddFailure().has_value());
+    EXPECT_STREQ(host.shelf()->lastAddFailure()->what(), "the preset was not added: a parameter is missing");
+    shelf->unsubscribe(refusing);
     images->destroy(image);
 
     const std::vector<Preset> presets = host.shelf()->presetsFor(*host.shelf()->clients().front());
@@ -319,8 +329,7 @@ TEST(ShelfService, AddStoresWhatTheSaveCallbackWritesAndApplyLoadsIt) {
     EXPECT_EQ(presets[0].name, "Preset 1");
     EXPECT_EQ(presets[0].settings, (std::vector<Json>{{{"channel", "Zoom"}, {"value", 7.0}}}));
     const DecodedPng thumbnail = decodePng(presets[0].thumbnail);
-    EXPECT_EQ(std::vector<unsigned char>(thumbnail.rgb.end() - 3, thumbnail.rgb.end()),
-              (std::vector<unsigned char>{255, 0, 0}));
+    EXPECT_EQ(thumbnail.rgb, (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0}));
 
     host.shelf()->apply(presets[0].id, *host.shelf()->clients().front());
     EXPECT_EQ(loads, 2) << "once to check the preset, once to load it";
