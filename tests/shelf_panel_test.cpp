@@ -99,8 +99,10 @@ TEST_F(ShelfPanel, ApplyingAPresetTakesItWholeOrNotAtAllAndRefreshesThePanel) {
                    {{"channel", "Zoom"}, {"value", "deep"}}}));
     const std::vector<Json> before = filter_.save();
     const unsigned refreshes = panel().refreshes;
+    const uint64_t changes = shelf().changes();
     EXPECT_THROW(shelf().apply(broken, client()), StateError) << "the refused block is reported";
     EXPECT_EQ(panel().refreshes, refreshes + 1);
+    EXPECT_EQ(shelf().changes(), changes + 1) << "pages showing the shelf look again";
     EXPECT_EQ(filter_.save(), before) << "the good blocks before the refused one are not taken either";
 
     const int64_t keyed = shelf().store().add(presetFor(
