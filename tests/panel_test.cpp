@@ -61,6 +61,17 @@ TEST(Drawing, PixelsOutsideTheRasterAreIgnored) {
     EXPECT_EQ(std::vector<uint8_t>(raster.rgb.begin() + 9, raster.rgb.end()), (std::vector<uint8_t>{1, 2, 3}));
 }
 
+TEST(PanelTables, ATableWithoutItsEndIsCutAtTheCap) {
+    Host host;
+    const PanelService &panels = *host.panels().table();
+    const std::vector<ControlEntry> endless(1000, ControlEntry{0x8001, "Zoom", HOST_CONTROL_FLOAT_ENV});
+    void *handle = panels.create(HOST_PANEL_TYPE_FORM, endless.data());
+    panels.describe(handle, endless.data(), nullptr, nullptr);
+    EXPECT_EQ(host.panels().get(handle).controls.size(), 256u);
+    EXPECT_EQ(host.panels().get(handle).data.size(), 256u);
+    host.panels().destroy(handle);
+}
+
 class ModulePanel : public ::testing::Test {
 protected:
     Host host_;
