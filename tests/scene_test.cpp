@@ -52,13 +52,15 @@ fs::path freshFolder(const char *name) {
 }  // namespace
 
 TEST(SceneFiles, LoadThenSaveGivesTheSameDocument) {
+    // Pixels that are not square, so that a save that loses the frame's shape shows.
+    const std::string text = replaced(kScene, "\"pixelAspect\": 1", "\"pixelAspect\": 0.75");
     Host host;
-    LoadedScene scene(host, parseScene(kScene, "s.json"), "");
+    LoadedScene scene(host, parseScene(text, "s.json"), "");
     ASSERT_EQ(scene.size(), 2u);
     EXPECT_EQ(scene.filter(0).describe(), "Vorlux  (-0.5, 0)  1");
     EXPECT_EQ(scene.filter(1).describe(), "Vorlux  (-0.222, 0.8)  15");
 
-    Json expected = Json::parse(kScene);
+    Json expected = Json::parse(text);
     // A filter saved without state gains the state of its new instance.
     expected["filters"][1]["state"] = Json::parse(
         R"([{"channel": "Center.X", "value": -0.222}, {"channel": "Center.Y", "value": 0.8},
@@ -83,6 +85,7 @@ TEST(SceneFiles, ErrorsNameFileLineAndColumn) {
         {"\"pixelAspect\": 1", "\"pixelAspect\": 0.5", "no error"},
         {"\"server\": \"Vorlux\"}", "\"servers\": \"Vorlux\"}", "s.json:9:28: unknown field 'servers' in a filter"},
         {"\"module\": \"vorlux.p\", \"server\": \"Vorlux\"}", "\"module\": \"vorlux.p\"}", "s.json:9:5: missing field 'server'"},
+        {"\"server\": \"Vorlux\"}", "\"server\": \"Vorlux\", \"state\": {}}", "s.json:9:48: state must be an array of parameter blocks"},
         {"\"value\": 0.0", "\"value\": null",
          "s.json:6:7: filter 1 (Vorlux) refused its state: channel 'Center.Y': value must be a number, not null"},
         {"0.0},\n      {\"channel\": \"Zoom\", \"keys\": [{\"time\": 0, \"value\": 1, \"curve\": \"exponential\"}, "
@@ -92,6 +95,8 @@ TEST(SceneFiles, ErrorsNameFileLineAndColumn) {
          "s.json:4:5: module '" + module + "' has no PixelFilterHandler server named 'Vortex'"},
     };
     for (const auto &[from, to, message] : cases) EXPECT_EQ(loadErrorOf(replaced(kScene, from, to)), message) << to;
+    const std::string frames(kScene, std::string_view(kScene).find("\"filters\""));
+    EXPECT_EQ(loadErrorOf(frames + "\"filters\": {}}"), "s.json:3:3: filters must be an array");
     EXPECT_EQ(loadErrorOf(replaced(kScene, "\"module\": \"vorlux.p\", \"server\": \"Vorlux\", ",
                                    "\"module\": \"gone.p\", \"server\": \"Vorlux\", "))
                   .substr(0, 40),
@@ -143,10 +148,10 @@ TEST(SceneFiles, ASaveThatWouldNotLoadIsRefusedAndKeepsTheOldFile) {
     const fs::path file = freshFolder("vorlux-scene-unloadable") / "scene.json";
     writeFileAtomically(file, "old");
     SceneDocument scene = parseScene(kScene, "s.json");
-    scene.filters[0].state->at(1)["value"] = std::nan("");  // written as null
+    scene.filters[0].state->at(0)["value"] = std::nan("");  // written as null
     EXPECT_EQ(errorOf([&] { writeSceneFile(file, scene); }),
               "scene '" + file.string() + "' not saved, as it would not load: " + file.string() +
-                  ":19:9: channel 'Center.Y': value must be a number, not null");
+                  ":15:9: channel 'Center.X': value must be a number, not null");
     EXPECT_EQ(contentOf(file), "old");
 }
 
