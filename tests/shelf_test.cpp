@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
@@ -47,13 +48,15 @@ TEST(PresetStore, PresetsSurviveARestart) {
         PresetStore store(file);
         EXPECT_EQ(store.add(samplePreset()), 1);
         EXPECT_EQ(store.add(samplePreset("Spiral")), 2);
-        EXPECT_TRUE(store.rename(1, "Seahorse"));
+        EXPECT_TRUE(store.rename(1, "Walrus"));
         EXPECT_FALSE(store.rename(7, "Nothing"));
     }
     PresetStore reopened(file);
     const std::vector<Preset> presets = reopened.list();
     ASSERT_EQ(presets.size(), 2u);
-    EXPECT_EQ(presets[0].name, "Seahorse");
+    EXPECT_EQ(presets[0].name, "Walrus") << "listed by id, not by name";
+    EXPECT_TRUE(std::regex_match(presets[0].created, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")))
+        << presets[0].created;
     EXPECT_EQ(presets[1].name, "Spiral");
     EXPECT_EQ(presets[1].settings, samplePreset().settings);
     EXPECT_EQ(presets[1].thumbnail, samplePreset().thumbnail);
