@@ -227,6 +227,12 @@ TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
         const DecodedPng image = decodePng(original.thumbnail);
         return encodeRgb8(image.width, image.height, image.rgb, {{"qzhost-preset", json}});
     };
+    // The document, its settings and a block are three levels; a value nests more below them.
+    const auto nested = [&](size_t levels) {
+        return withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "B", "name": "n",
+                               "created": "", "settings": [{"deep": )" +
+                            std::string(levels, '[') + std::string(levels, ']') + "}]}");
+    };
     // A chunk that claims two gigabytes must be refused, not allocated.
     std::vector<unsigned char> boastful = file;
     const auto text = std::search(boastful.begin(), boastful.end(), std::begin("iTXt"), std::end("iTXt") - 1);
@@ -241,13 +247,12 @@ TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
         {withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "B", "name": "n",
                          "created": "", "settings": [3]})"),
          "p: a block of the preset's settings is not an object"},
-        // A few kilobytes of compressed text that nest a million levels.
-        {withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "B", "name": "n",
-                         "created": "", "settings": [{"deep": )" +
-                      std::string(1'000'000, '[') + std::string(1'000'000, ']') + "}]}"),
-         "p: the preset's settings nest deeper than 64 levels"},
+        // A few kilobytes of compressed text that nest a million levels, and the 65th level.
+        {nested(1'000'000), "p: the preset's settings nest deeper than 64 levels"},
+        {nested(62), "p: the preset's settings nest deeper than 64 levels"},
     };
     for (const auto &[bytes, message] : broken) EXPECT_EQ(errorOf([&] { presetFromFile(bytes, "p"); }), message);
+    EXPECT_EQ(errorOf([&] { presetFromFile(nested(61), "p"); }), "no error") << "64 levels are read";
     const std::string document = decodePng(file).text.at("qzhost-preset");
     for (const auto &[width, height] : {std::pair{1025, 4}, std::pair{4, 1025}}) {
         const std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
