@@ -8,6 +8,7 @@
 
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
+#include "qzhost/scene/default_scene.h"
 #include "qzhost/scene/loaded_scene.h"
 #include "qzhost/services/host.h"
 #include "tests/host_errors.h"
@@ -66,6 +67,22 @@ TEST(SceneFiles, LoadThenSaveGivesTheSameDocument) {
         R"([{"channel": "Center.X", "value": -0.222}, {"channel": "Center.Y", "value": 0.8},
             {"channel": "Zoom", "value": 15}])");
     EXPECT_EQ(sceneToJson(scene.snapshot()), expected);
+}
+
+// Five seconds at 24 frames per second in 1280x720, from the filter's default
+// view, zooming at a constant speed.
+TEST(SceneFiles, TheBuiltInSceneStartsAtTheDefaultViewAndZoomsAtConstantSpeed) {
+    SceneDocument document = defaultScene(VORLUX_MODULE_FILE);
+    const FrameSettings &f = document.frames;
+    EXPECT_EQ(std::tuple(f.width, f.height, f.pixelAspect, f.fps, f.timeOf(f.last + 1)), std::tuple(1280, 720, 1.0, 24.0, 5.0));
+    const Animation zoom = fromBlock(document.filters[0].state->at(2), "Zoom");
+    EXPECT_NEAR(zoom.valueAt(2.0) / zoom.valueAt(1.0), zoom.valueAt(4.0) / zoom.valueAt(3.0), 1e-9);
+    EXPECT_EQ(zoom.valueAt(f.timeOf(f.last)), zoom.keys().back().value) << "the last frame reaches the deepest zoom";
+
+    document.filters.emplace_back().module = VORLUX_MODULE_FILE;  // stateless: the default view
+    Host host;
+    LoadedScene scene(host, document, "");
+    EXPECT_EQ(scene.filter(0).describe(), scene.filter(1).describe());
 }
 
 // Among them the pixel aspect: it divides the vertical step, so anything but
