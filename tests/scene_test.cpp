@@ -166,7 +166,7 @@ TEST(SceneFiles, ASaveThatWouldNotLoadIsRefusedAndKeepsTheOldFile) {
     writeFileAtomically(file, "old");
     SceneDocument scene = parseScene(kScene, "s.json");
     scene.filters[0].state->at(0)["value"] = std::nan("");  // written as null
-    EXPECT_EQ(errorOf([&] { writeSceneFile(file, scene); }),
+    EXPECT_EQ(errorOf([&] { writeSceneFile(file, scene); }, kExitFailed),
               "scene '" + file.string() + "' not saved, as it would not load: " + file.string() +
                   ":15:9: channel 'Center.X': value must be a number, not null");
     EXPECT_EQ(contentOf(file), "old");

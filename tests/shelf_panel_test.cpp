@@ -11,6 +11,7 @@
 #include "qzhost/services/host.h"
 #include "qzhost/web/panel_session.h"
 #include "qzhost/web/shelf_session.h"
+#include "tests/host_errors.h"
 #include "tests/session_helpers.h"
 
 using namespace qzhost;
@@ -247,7 +248,7 @@ TEST_F(ShelfDrawer, PresetsOfOtherPlugInsAreNotOffered) {
     session_.pressButton(kOpenShelf);
     EXPECT_TRUE(shelf_.describe()["presets"].empty());
     EXPECT_THROW(shelf_.thumbnail(id), BadRequest);
-    EXPECT_THROW(shelf_.apply(id), BadRequest);
+    EXPECT_EQ(errorOf([&] { shelf_.apply(id); }, kExitBadInput), "there is no preset 1 for this panel");
     EXPECT_THROW(shelf_.rename(id, "Mine"), BadRequest);
     EXPECT_THROW(shelf_.remove(id), BadRequest);
     EXPECT_EQ(host_.shelf()->store().get(id)->name, "Other");
