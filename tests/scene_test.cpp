@@ -144,6 +144,13 @@ TEST(SceneFiles, ModulesLoadOnlyFromTrustedFolders) {
     EXPECT_NO_THROW(load("local.p", {folder}));
     EXPECT_NO_THROW(load(folder.string() + "/local.p", {folder}));
 
+    // Two modules that both offer a server named Vorlux each serve their own filters.
+    SceneDocument two = parseScene(kScene, "s.json");
+    two.filters[1].module = "local.p";
+    Host host;
+    LoadedScene scene(host, two, folder / "scene.json", moduleSearchPath({fs::path(VORLUX_MODULE_FILE).parent_path(), folder}));
+    EXPECT_EQ(scene.filter(1).server().module().file(), fs::weakly_canonical(folder / "local.p"));
+
     setenv("QZHOST_MODULE_PATH", ("::" + folder.string() + ":/elsewhere").c_str(), 1);
     const std::vector<fs::path> path = moduleSearchPath({"/named"});
     unsetenv("QZHOST_MODULE_PATH");
