@@ -247,6 +247,9 @@ TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
         {withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "B", "name": "n",
                          "created": "", "settings": [3]})"),
          "p: a block of the preset's settings is not an object"},
+        {withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "", "name": "n",
+                         "created": "", "settings": []})"),
+         "p: the preset names no plug-in"},
         // A few kilobytes of compressed text that nest a million levels, and the 65th level.
         {nested(1'000'000), "p: the preset's settings nest deeper than 64 levels"},
         {nested(62), "p: the preset's settings nest deeper than 64 levels"},
