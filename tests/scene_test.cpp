@@ -8,6 +8,7 @@
 
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
+#include "qzhost/base/size.h"
 #include "qzhost/scene/default_scene.h"
 #include "qzhost/scene/loaded_scene.h"
 #include "qzhost/services/host.h"
@@ -120,6 +121,13 @@ TEST(SceneFiles, ErrorsNameFileLineAndColumn) {
               "s.json:4:5: module 'gone.p' not found in");
 }
 
+TEST(SceneFiles, AFrameHasAtMost16384By16384Pixels) {
+    EXPECT_EQ(errorOf([] { checkFramePixels({16384, 16384}, "frame"); }), "no error");
+    EXPECT_EQ(errorOf([] { checkFramePixels({65536, 65537}, "frame"); }, kExitBadInput),
+              "frame 65536x65537 has 4295032832 pixels; a frame may have at most 268435456 (16384x16384), whose two "
+              "frame buffers take 8 GiB");
+}
+
 TEST(SceneFiles, DeepNestingIsRefusedAtItsPlace) {
     // A value nested a million levels deep: building, copying or writing it
     // recurses once per level.
@@ -151,6 +159,11 @@ TEST(SceneFiles, ModulesLoadOnlyFromTrustedFolders) {
     LoadedScene scene(host, two, folder / "scene.json", moduleSearchPath({fs::path(VORLUX_MODULE_FILE).parent_path(), folder}));
     EXPECT_EQ(scene.filter(1).server().module().file(), fs::weakly_canonical(folder / "local.p"));
 
+    // An empty XDG_DATA_HOME counts as unset.
+    setenv("XDG_DATA_HOME", "", 1);
+    EXPECT_EQ(userModulesFolder(), fs::path(std::getenv("HOME")) / ".local/share/qzhost/modules");
+    setenv("XDG_DATA_HOME", "/data", 1);
+    EXPECT_EQ(userModulesFolder(), "/data/qzhost/modules");
     setenv("QZHOST_MODULE_PATH", ("::" + folder.string() + ":/elsewhere").c_str(), 1);
     const std::vector<fs::path> path = moduleSearchPath({"/named"});
     unsetenv("QZHOST_MODULE_PATH");
@@ -166,6 +179,11 @@ TEST(SceneFiles, FailedWriteLeavesTheOldFileWhole) {
     EXPECT_THROW(writeFileAtomically(folder / "missing" / "scene.json", "new"), HostError);
     EXPECT_EQ(contentOf(folder / "scene.json"), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2) << "no temporary file is left behind";
+
+    // One still being written is not taken for one that a killed run left.
+    PendingFile writing(folder / "scene.json");
+    EXPECT_FALSE(removeAbandonedPendingFile(writing.temporaryPath()));
+    EXPECT_TRUE(fs::exists(writing.temporaryPath()));
 }
 
 TEST(SceneFiles, ASaveThatWouldNotLoadIsRefusedAndKeepsTheOldFile) {
