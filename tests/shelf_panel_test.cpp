@@ -65,7 +65,9 @@ TEST_F(ShelfPanel, AddPresetOpensAClosedShelfFirstAndOtherwiseOnlyAdds) {
     EXPECT_EQ(presets().size(), 2u);
     EXPECT_EQ(shelf().changes(), before + 1);
 
+    before = shelf().changes();
     shelf().close(client());
+    EXPECT_EQ(shelf().changes(), before + 1);
     press(kOpenShelf);
     EXPECT_TRUE(client().open);
     EXPECT_EQ(presets().size(), 2u);
@@ -127,7 +129,9 @@ TEST_F(ShelfPanel, AClickRightAfterAddPresetMovesTheCentreByOnePreviewStep) {
 
 TEST_F(ShelfPanel, ClosingThePanelUnsubscribesItsInstance) {
     press(kOpenShelf);
+    const uint64_t changes = shelf().changes();
     open_.reset();
+    EXPECT_EQ(shelf().changes(), changes + 1);
     EXPECT_TRUE(shelf().clients().empty());
     EXPECT_EQ(shelf().selected(), nullptr);
 }
@@ -155,11 +159,13 @@ TEST_F(ShelfPanel, SelectingAPanelSelectsItsInstanceOnTheShelf) {
     press(kOpenShelf);
     ASSERT_EQ(shelf().selected(), &client());
     HostedFilter other(server_);
+    uint64_t changes = shelf().changes();
     OpenPanel otherPanel(host_, other);
+    EXPECT_EQ(shelf().changes(), changes + 1) << "a new subscriber";
     ShelfClient &otherClient = *shelf().clients().at(1);
     ASSERT_EQ(shelf().selected(), &client()) << "opening a panel selects nothing yet";
 
-    const uint64_t changes = shelf().changes();
+    changes = shelf().changes();
     otherPanel.notify(HOST_PANEL_EVENT_SELECT);
     EXPECT_EQ(shelf().selected(), &otherClient);
     EXPECT_EQ(shelf().changes(), changes + 1);
