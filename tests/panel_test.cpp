@@ -122,6 +122,17 @@ TEST_F(ModulePanel, ClosingReleasesThePanelAfterTheModuleHearsOfIt) {
     EXPECT_EQ(filter_.describe(), "Vorlux  (-0.222, 0.8)  15");
 }
 
+// The host shows the frame it edits; the instance's view stays the one at time zero.
+TEST_F(ModulePanel, AnEditOfAKeyedValueAtAnotherTimeKeepsTheViewAtTimeZero) {
+    filter_.load({Json{{"channel", "Center.X"}, {"value", 0.25}}, Json{{"channel", "Center.Y"}, {"value", -0.5}},
+                  Json::parse(R"({"channel": "Zoom", "keys": [{"time": 0, "value": 20}, {"time": 2, "value": 40}]})")});
+    OpenPanel open(host_, filter_);
+    host_.setEditTime(2.0);
+    EXPECT_TRUE(open.setValue(0x8003, 80.0));
+    EXPECT_EQ(open.value(0x8003), 80.0);
+    EXPECT_EQ(filter_.describe(), "Vorlux  (0.25, -0.5)  20");
+}
+
 // Rows grow downwards and the plane's imaginary axis upwards, and a box
 // centres the view on itself as well as zooming. Each asks for a redraw.
 TEST_F(ModulePanel, ClicksAndBoxesMoveTheCentreThereAndAskForARefresh) {
