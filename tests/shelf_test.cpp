@@ -61,6 +61,7 @@ TEST(PresetStore, PresetsSurviveARestart) {
     EXPECT_EQ(presets[1].settings, samplePreset().settings);
     EXPECT_EQ(presets[1].thumbnail, samplePreset().thumbnail);
     EXPECT_TRUE(reopened.remove(1));
+    EXPECT_FALSE(reopened.remove(1));
     EXPECT_FALSE(reopened.get(1).has_value());
 }
 
