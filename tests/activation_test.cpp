@@ -51,6 +51,8 @@ TEST(ModuleDescriptor, OffersExactlyTheTwoVorluxServers) {
 TEST_F(FilterActivation, WrongVersionAnswersOneWithoutAnyLookup) {
     EXPECT_EQ(activate(3), 1);
     EXPECT_EQ(activate(5), 1);
+    InterfaceRecord panel{nullptr, nullptr, nullptr, nullptr};
+    EXPECT_EQ(module_.server(HOST_INTERFACE_CLASS, "Vorlux").activate(5, ServiceRegistry::global(), &panel, nullptr), 1);
     EXPECT_TRUE(registry_.lookups().empty());
     EXPECT_EQ(instanceOps_.create, nullptr);
 }

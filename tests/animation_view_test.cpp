@@ -50,6 +50,19 @@ protected:
     FrameStrip strip_{session_};
 };
 
+// A click that both centre channels refuse is answered with the first refusal.
+TEST_F(AnimationView, AGestureTwoChannelsRefuseIsAnsweredWithTheFirstRefusal) {
+    const Json positive = Json::parse(R"({"keys": [{"time": 0, "value": 0.001, "curve": "exponential"}, {"time": 1, "value": 1}]})");
+    animation_.setBlock(kCenterX, positive);
+    animation_.setBlock(0x8002, positive);
+    try {
+        session_.previewGesture(0, 39, {0, 39, 0, 39});  // bottom left: both below zero
+        ADD_FAILURE() << "accepted";
+    } catch (const BadRequest &e) {
+        EXPECT_TRUE(std::string(e.what()).starts_with("cannot set channel 'Center.X' to -")) << e.what();
+    }
+}
+
 TEST_F(AnimationView, KeysAreRefusedForWhatASceneFileWouldBeRefusedAndChangeNothing) {
     const std::vector<Json> before = scene_.filter(0).save();
     const Json bad[] = {

@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "qzhost/base/error.h"
+#include "qzhost/base/files.h"
 #include "qzhost/image/image_files.h"
 #include "qzhost/scene/default_scene.h"
 #include "qzhost/scene/loaded_scene.h"
@@ -90,7 +91,9 @@ protected:
     }
 
     const std::string old_{"old bytes\n\0\xff kept", 17};
-    const fs::path folder_ = fs::path(::testing::TempDir()) / "vorlux-durability";
+    // One folder per test, since ctest runs the tests side by side.
+    const fs::path folder_ = fs::path(::testing::TempDir()) /
+                             ("vorlux-durability-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     Host host_;
     Frame frame_{2, 2, std::vector<float>(16, 0.5f)};
 };
@@ -107,6 +110,7 @@ TEST_F(Saves, EachCallerSyncsTheNewFileBeforeRenamingItIntoPlace) {
         ASSERT_NE(renamed, fileCalls.rend()) << caller << " wrote in place";
         const std::string from = renamed->substr(7, renamed->find(' ', 7) - 7);
         EXPECT_EQ(renamed->substr(8 + from.size()), file.string()) << caller;
+        EXPECT_EQ(pendingFileTarget(from), file) << caller << " wrote through " << from << ", which a reader takes for a finished file";
         EXPECT_NE(std::find(fileCalls.begin(), fileCalls.end(), "fsync " + from), fileCalls.end())
             << caller << " renamed " << from << " unsynced";
         EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << caller;

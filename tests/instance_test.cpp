@@ -3,6 +3,7 @@
 
 #include "qzhost/loader/filter.h"
 #include "qzhost/services/host.h"
+#include "tests/host_errors.h"
 
 using namespace qzhost;
 
@@ -83,7 +84,8 @@ TEST_F(Instances, LoadFailingOnSecondBlockChangesNothing) {
 TEST_F(Instances, FailedActivationKeepsEarlierInstancesWorking) {
     HostedFilter filter(server_);
     host_.registry().withdraw(HOST_PARAMS);
-    EXPECT_THROW(FilterServer(module_, "Vorlux", host_.lookup()), HostError);
+    EXPECT_EQ(errorOf([&] { FilterServer(module_, "Vorlux", host_.lookup()); }, kExitBadInput),
+              "filter 'Vorlux' in '" VORLUX_MODULE_FILE "' lacks a service or panel it needs");
     filter.load(viewBlocks(1, 2, 3));
     EXPECT_EQ(filter.describe(), "Vorlux  (1, 2)  3");
     HostedFilter another(server_);

@@ -61,6 +61,17 @@ TEST(Drawing, PixelsOutsideTheRasterAreIgnored) {
     EXPECT_EQ(std::vector<uint8_t>(raster.rgb.begin() + 9, raster.rgb.end()), (std::vector<uint8_t>{1, 2, 3}));
 }
 
+TEST(PanelTables, ATableWithoutItsEndIsCutAtTheCap) {
+    Host host;
+    const PanelService &panels = *host.panels().table();
+    const std::vector<ControlEntry> endless(1000, ControlEntry{0x8001, "Zoom", HOST_CONTROL_FLOAT_ENV});
+    void *handle = panels.create(HOST_PANEL_TYPE_FORM, endless.data());
+    panels.describe(handle, endless.data(), nullptr, nullptr);
+    EXPECT_EQ(host.panels().get(handle).controls.size(), 256u);
+    EXPECT_EQ(host.panels().get(handle).data.size(), 256u);
+    host.panels().destroy(handle);
+}
+
 class ModulePanel : public ::testing::Test {
 protected:
     Host host_;
@@ -109,6 +120,17 @@ TEST_F(ModulePanel, ClosingReleasesThePanelAfterTheModuleHearsOfIt) {
     // The instance outlives its panel and can open another.
     OpenPanel again(host_, filter_);
     EXPECT_EQ(filter_.describe(), "Vorlux  (-0.222, 0.8)  15");
+}
+
+// The host shows the frame it edits; the instance's view stays the one at time zero.
+TEST_F(ModulePanel, AnEditOfAKeyedValueAtAnotherTimeKeepsTheViewAtTimeZero) {
+    filter_.load({Json{{"channel", "Center.X"}, {"value", 0.25}}, Json{{"channel", "Center.Y"}, {"value", -0.5}},
+                  Json::parse(R"({"channel": "Zoom", "keys": [{"time": 0, "value": 20}, {"time": 2, "value": 40}]})")});
+    OpenPanel open(host_, filter_);
+    host_.setEditTime(2.0);
+    EXPECT_TRUE(open.setValue(0x8003, 80.0));
+    EXPECT_EQ(open.value(0x8003), 80.0);
+    EXPECT_EQ(filter_.describe(), "Vorlux  (0.25, -0.5)  20");
 }
 
 // Rows grow downwards and the plane's imaginary axis upwards, and a box

@@ -8,6 +8,8 @@
 
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
+#include "qzhost/base/size.h"
+#include "qzhost/scene/default_scene.h"
 #include "qzhost/scene/loaded_scene.h"
 #include "qzhost/services/host.h"
 #include "tests/host_errors.h"
@@ -52,18 +54,36 @@ fs::path freshFolder(const char *name) {
 }  // namespace
 
 TEST(SceneFiles, LoadThenSaveGivesTheSameDocument) {
+    // Pixels that are not square, so that a save that loses the frame's shape shows.
+    const std::string text = replaced(kScene, "\"pixelAspect\": 1", "\"pixelAspect\": 0.75");
     Host host;
-    LoadedScene scene(host, parseScene(kScene, "s.json"), "");
+    LoadedScene scene(host, parseScene(text, "s.json"), "");
     ASSERT_EQ(scene.size(), 2u);
     EXPECT_EQ(scene.filter(0).describe(), "Vorlux  (-0.5, 0)  1");
     EXPECT_EQ(scene.filter(1).describe(), "Vorlux  (-0.222, 0.8)  15");
 
-    Json expected = Json::parse(kScene);
+    Json expected = Json::parse(text);
     // A filter saved without state gains the state of its new instance.
     expected["filters"][1]["state"] = Json::parse(
         R"([{"channel": "Center.X", "value": -0.222}, {"channel": "Center.Y", "value": 0.8},
             {"channel": "Zoom", "value": 15}])");
     EXPECT_EQ(sceneToJson(scene.snapshot()), expected);
+}
+
+// Five seconds at 24 frames per second in 1280x720, from the filter's default
+// view, zooming at a constant speed.
+TEST(SceneFiles, TheBuiltInSceneStartsAtTheDefaultViewAndZoomsAtConstantSpeed) {
+    SceneDocument document = defaultScene(VORLUX_MODULE_FILE);
+    const FrameSettings &f = document.frames;
+    EXPECT_EQ(std::tuple(f.width, f.height, f.pixelAspect, f.fps, f.timeOf(f.last + 1)), std::tuple(1280, 720, 1.0, 24.0, 5.0));
+    const Animation zoom = fromBlock(document.filters[0].state->at(2), "Zoom");
+    EXPECT_NEAR(zoom.valueAt(2.0) / zoom.valueAt(1.0), zoom.valueAt(4.0) / zoom.valueAt(3.0), 1e-9);
+    EXPECT_EQ(zoom.valueAt(f.timeOf(f.last)), zoom.keys().back().value) << "the last frame reaches the deepest zoom";
+
+    document.filters.emplace_back().module = VORLUX_MODULE_FILE;  // stateless: the default view
+    Host host;
+    LoadedScene scene(host, document, "");
+    EXPECT_EQ(scene.filter(0).describe(), scene.filter(1).describe());
 }
 
 // Among them the pixel aspect: it divides the vertical step, so anything but
@@ -83,16 +103,29 @@ TEST(SceneFiles, ErrorsNameFileLineAndColumn) {
         {"\"pixelAspect\": 1", "\"pixelAspect\": 0.5", "no error"},
         {"\"server\": \"Vorlux\"}", "\"servers\": \"Vorlux\"}", "s.json:9:28: unknown field 'servers' in a filter"},
         {"\"module\": \"vorlux.p\", \"server\": \"Vorlux\"}", "\"module\": \"vorlux.p\"}", "s.json:9:5: missing field 'server'"},
+        {"\"server\": \"Vorlux\"}", "\"server\": \"Vorlux\", \"state\": {}}", "s.json:9:48: state must be an array of parameter blocks"},
         {"\"value\": 0.0", "\"value\": null",
          "s.json:6:7: filter 1 (Vorlux) refused its state: channel 'Center.Y': value must be a number, not null"},
+        {"0.0},\n      {\"channel\": \"Zoom\", \"keys\": [{\"time\": 0, \"value\": 1, \"curve\": \"exponential\"}, "
+         "{\"time\": 2, \"value\": 100}]}",
+         "0.0}", "s.json:4:5: filter 1 (Vorlux) refused its state: channel 'Zoom': no parameter block left to load"},
         {"\"server\": \"Vorlux\", \"state\"", "\"server\": \"Vortex\", \"state\"",
          "s.json:4:5: module '" + module + "' has no PixelFilterHandler server named 'Vortex'"},
     };
     for (const auto &[from, to, message] : cases) EXPECT_EQ(loadErrorOf(replaced(kScene, from, to)), message) << to;
+    const std::string frames(kScene, std::string_view(kScene).find("\"filters\""));
+    EXPECT_EQ(loadErrorOf(frames + "\"filters\": {}}"), "s.json:3:3: filters must be an array");
     EXPECT_EQ(loadErrorOf(replaced(kScene, "\"module\": \"vorlux.p\", \"server\": \"Vorlux\", ",
                                    "\"module\": \"gone.p\", \"server\": \"Vorlux\", "))
                   .substr(0, 40),
               "s.json:4:5: module 'gone.p' not found in");
+}
+
+TEST(SceneFiles, AFrameHasAtMost16384By16384Pixels) {
+    EXPECT_EQ(errorOf([] { checkFramePixels({16384, 16384}, "frame"); }), "no error");
+    EXPECT_EQ(errorOf([] { checkFramePixels({65536, 65537}, "frame"); }, kExitBadInput),
+              "frame 65536x65537 has 4295032832 pixels; a frame may have at most 268435456 (16384x16384), whose two "
+              "frame buffers take 8 GiB");
 }
 
 TEST(SceneFiles, DeepNestingIsRefusedAtItsPlace) {
@@ -119,6 +152,18 @@ TEST(SceneFiles, ModulesLoadOnlyFromTrustedFolders) {
     EXPECT_NO_THROW(load("local.p", {folder}));
     EXPECT_NO_THROW(load(folder.string() + "/local.p", {folder}));
 
+    // Two modules that both offer a server named Vorlux each serve their own filters.
+    SceneDocument two = parseScene(kScene, "s.json");
+    two.filters[1].module = "local.p";
+    Host host;
+    LoadedScene scene(host, two, folder / "scene.json", moduleSearchPath({fs::path(VORLUX_MODULE_FILE).parent_path(), folder}));
+    EXPECT_EQ(scene.filter(1).server().module().file(), fs::weakly_canonical(folder / "local.p"));
+
+    // An empty XDG_DATA_HOME counts as unset.
+    setenv("XDG_DATA_HOME", "", 1);
+    EXPECT_EQ(userModulesFolder(), fs::path(std::getenv("HOME")) / ".local/share/qzhost/modules");
+    setenv("XDG_DATA_HOME", "/data", 1);
+    EXPECT_EQ(userModulesFolder(), "/data/qzhost/modules");
     setenv("QZHOST_MODULE_PATH", ("::" + folder.string() + ":/elsewhere").c_str(), 1);
     const std::vector<fs::path> path = moduleSearchPath({"/named"});
     unsetenv("QZHOST_MODULE_PATH");
@@ -134,16 +179,21 @@ TEST(SceneFiles, FailedWriteLeavesTheOldFileWhole) {
     EXPECT_THROW(writeFileAtomically(folder / "missing" / "scene.json", "new"), HostError);
     EXPECT_EQ(contentOf(folder / "scene.json"), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2) << "no temporary file is left behind";
+
+    // One still being written is not taken for one that a killed run left.
+    PendingFile writing(folder / "scene.json");
+    EXPECT_FALSE(removeAbandonedPendingFile(writing.temporaryPath()));
+    EXPECT_TRUE(fs::exists(writing.temporaryPath()));
 }
 
 TEST(SceneFiles, ASaveThatWouldNotLoadIsRefusedAndKeepsTheOldFile) {
     const fs::path file = freshFolder("vorlux-scene-unloadable") / "scene.json";
     writeFileAtomically(file, "old");
     SceneDocument scene = parseScene(kScene, "s.json");
-    scene.filters[0].state->at(1)["value"] = std::nan("");  // written as null
-    EXPECT_EQ(errorOf([&] { writeSceneFile(file, scene); }),
+    scene.filters[0].state->at(0)["value"] = std::nan("");  // written as null
+    EXPECT_EQ(errorOf([&] { writeSceneFile(file, scene); }, kExitFailed),
               "scene '" + file.string() + "' not saved, as it would not load: " + file.string() +
-                  ":19:9: channel 'Center.Y': value must be a number, not null");
+                  ":15:9: channel 'Center.X': value must be a number, not null");
     EXPECT_EQ(contentOf(file), "old");
 }
 

@@ -11,6 +11,7 @@
 #include "qzhost/services/host.h"
 #include "qzhost/web/panel_session.h"
 #include "qzhost/web/shelf_session.h"
+#include "tests/host_errors.h"
 #include "tests/session_helpers.h"
 
 using namespace qzhost;
@@ -64,7 +65,9 @@ TEST_F(ShelfPanel, AddPresetOpensAClosedShelfFirstAndOtherwiseOnlyAdds) {
     EXPECT_EQ(presets().size(), 2u);
     EXPECT_EQ(shelf().changes(), before + 1);
 
+    before = shelf().changes();
     shelf().close(client());
+    EXPECT_EQ(shelf().changes(), before + 1);
     press(kOpenShelf);
     EXPECT_TRUE(client().open);
     EXPECT_EQ(presets().size(), 2u);
@@ -99,8 +102,10 @@ TEST_F(ShelfPanel, ApplyingAPresetTakesItWholeOrNotAtAllAndRefreshesThePanel) {
                    {{"channel", "Zoom"}, {"value", "deep"}}}));
     const std::vector<Json> before = filter_.save();
     const unsigned refreshes = panel().refreshes;
+    const uint64_t changes = shelf().changes();
     EXPECT_THROW(shelf().apply(broken, client()), StateError) << "the refused block is reported";
     EXPECT_EQ(panel().refreshes, refreshes + 1);
+    EXPECT_EQ(shelf().changes(), changes + 1) << "pages showing the shelf look again";
     EXPECT_EQ(filter_.save(), before) << "the good blocks before the refused one are not taken either";
 
     const int64_t keyed = shelf().store().add(presetFor(
@@ -124,7 +129,9 @@ TEST_F(ShelfPanel, AClickRightAfterAddPresetMovesTheCentreByOnePreviewStep) {
 
 TEST_F(ShelfPanel, ClosingThePanelUnsubscribesItsInstance) {
     press(kOpenShelf);
+    const uint64_t changes = shelf().changes();
     open_.reset();
+    EXPECT_EQ(shelf().changes(), changes + 1);
     EXPECT_TRUE(shelf().clients().empty());
     EXPECT_EQ(shelf().selected(), nullptr);
 }
@@ -152,11 +159,13 @@ TEST_F(ShelfPanel, SelectingAPanelSelectsItsInstanceOnTheShelf) {
     press(kOpenShelf);
     ASSERT_EQ(shelf().selected(), &client());
     HostedFilter other(server_);
+    uint64_t changes = shelf().changes();
     OpenPanel otherPanel(host_, other);
+    EXPECT_EQ(shelf().changes(), changes + 1) << "a new subscriber";
     ShelfClient &otherClient = *shelf().clients().at(1);
     ASSERT_EQ(shelf().selected(), &client()) << "opening a panel selects nothing yet";
 
-    const uint64_t changes = shelf().changes();
+    changes = shelf().changes();
     otherPanel.notify(HOST_PANEL_EVENT_SELECT);
     EXPECT_EQ(shelf().selected(), &otherClient);
     EXPECT_EQ(shelf().changes(), changes + 1);
@@ -245,7 +254,7 @@ TEST_F(ShelfDrawer, PresetsOfOtherPlugInsAreNotOffered) {
     session_.pressButton(kOpenShelf);
     EXPECT_TRUE(shelf_.describe()["presets"].empty());
     EXPECT_THROW(shelf_.thumbnail(id), BadRequest);
-    EXPECT_THROW(shelf_.apply(id), BadRequest);
+    EXPECT_EQ(errorOf([&] { shelf_.apply(id); }, kExitBadInput), "there is no preset 1 for this panel");
     EXPECT_THROW(shelf_.rename(id, "Mine"), BadRequest);
     EXPECT_THROW(shelf_.remove(id), BadRequest);
     EXPECT_EQ(host_.shelf()->store().get(id)->name, "Other");

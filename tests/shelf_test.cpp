@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 
 #include "qzhost/base/error.h"
 #include "qzhost/base/files.h"
@@ -47,17 +48,20 @@ TEST(PresetStore, PresetsSurviveARestart) {
         PresetStore store(file);
         EXPECT_EQ(store.add(samplePreset()), 1);
         EXPECT_EQ(store.add(samplePreset("Spiral")), 2);
-        EXPECT_TRUE(store.rename(1, "Seahorse"));
+        EXPECT_TRUE(store.rename(1, "Walrus"));
         EXPECT_FALSE(store.rename(7, "Nothing"));
     }
     PresetStore reopened(file);
     const std::vector<Preset> presets = reopened.list();
     ASSERT_EQ(presets.size(), 2u);
-    EXPECT_EQ(presets[0].name, "Seahorse");
+    EXPECT_EQ(presets[0].name, "Walrus") << "listed by id, not by name";
+    EXPECT_TRUE(std::regex_match(presets[0].created, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")))
+        << presets[0].created;
     EXPECT_EQ(presets[1].name, "Spiral");
     EXPECT_EQ(presets[1].settings, samplePreset().settings);
     EXPECT_EQ(presets[1].thumbnail, samplePreset().thumbnail);
     EXPECT_TRUE(reopened.remove(1));
+    EXPECT_FALSE(reopened.remove(1));
     EXPECT_FALSE(reopened.get(1).has_value());
 }
 
@@ -224,6 +228,12 @@ TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
         const DecodedPng image = decodePng(original.thumbnail);
         return encodeRgb8(image.width, image.height, image.rgb, {{"qzhost-preset", json}});
     };
+    // The document, its settings and a block are three levels; a value nests more below them.
+    const auto nested = [&](size_t levels) {
+        return withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "B", "name": "n",
+                               "created": "", "settings": [{"deep": )" +
+                            std::string(levels, '[') + std::string(levels, ']') + "}]}");
+    };
     // A chunk that claims two gigabytes must be refused, not allocated.
     std::vector<unsigned char> boastful = file;
     const auto text = std::search(boastful.begin(), boastful.end(), std::begin("iTXt"), std::end("iTXt") - 1);
@@ -238,13 +248,15 @@ TEST(PresetFile, RoundTripAndMalformedFilesAreRefused) {
         {withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "B", "name": "n",
                          "created": "", "settings": [3]})"),
          "p: a block of the preset's settings is not an object"},
-        // A few kilobytes of compressed text that nest a million levels.
-        {withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "B", "name": "n",
-                         "created": "", "settings": [{"deep": )" +
-                      std::string(1'000'000, '[') + std::string(1'000'000, ']') + "}]}"),
-         "p: the preset's settings nest deeper than 64 levels"},
+        {withSettings(R"({"format": "qzhost-preset", "version": 1, "class": "A", "server": "", "name": "n",
+                         "created": "", "settings": []})"),
+         "p: the preset names no plug-in"},
+        // A few kilobytes of compressed text that nest a million levels, and the 65th level.
+        {nested(1'000'000), "p: the preset's settings nest deeper than 64 levels"},
+        {nested(62), "p: the preset's settings nest deeper than 64 levels"},
     };
     for (const auto &[bytes, message] : broken) EXPECT_EQ(errorOf([&] { presetFromFile(bytes, "p"); }), message);
+    EXPECT_EQ(errorOf([&] { presetFromFile(nested(61), "p"); }), "no error") << "64 levels are read";
     const std::string document = decodePng(file).text.at("qzhost-preset");
     for (const auto &[width, height] : {std::pair{1025, 4}, std::pair{4, 1025}}) {
         const std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);
@@ -293,6 +305,7 @@ const char *saveOneBlock(void *, const SaveState *state) {
     const_cast<SaveState *>(state)->blocks.push_back(Json{{"channel", "Zoom"}, {"value", 7.0}});
     return nullptr;
 }
+const char *refuseSave(void *, const SaveState *) { return "a parameter is missing"; }
 int answer(void *, void *) { return 1; }
 
 }  // namespace
@@ -307,11 +320,20 @@ TEST(ShelfService, AddStoresWhatTheSaveCallbackWritesAndApplyLoadsIt) {
     shelf->open(client);
     EXPECT_EQ(shelf->isOpen(client), 1);
 
+    EXPECT_EQ(images->create(ImageStore::kMaxSide + 1, 1, HOST_IMAGE_TYPE_RGB_FLOAT), nullptr);
+    EXPECT_EQ(images->create(1, ImageStore::kMaxSide + 1, HOST_IMAGE_TYPE_RGB_FLOAT), nullptr);
     void *image = images->create(2, 2, HOST_IMAGE_TYPE_RGB_FLOAT);
     const float red[3] = {1, 0, 0};
     images->setPixel(image, 1, 1, red);
-    images->setPixel(image, 5, 5, red);  // outside: ignored
+    for (auto [x, y] : {std::pair{2, 0}, {0, 2}, {-1, 1}, {1, -1}}) images->setPixel(image, x, y, red);  // ignored
     shelf->addPreset(client, image, nullptr);
+    // A client whose save fails adds nothing, and the shelf keeps its reason.
+    void *refusing = shelf->subscribe("PixelFilterHandler", "Vorlux", nullptr, HOST_SHELF_SUBSCRIBE_FLAGS, answer,
+                                      countLoad, refuseSave);
+    shelf->addPreset(refusing, image, nullptr);
+    ASSERT_TRUE(host.shelf()->lastAddFailure().has_value());
+    EXPECT_STREQ(host.shelf()->lastAddFailure()->what(), "the preset was not added: a parameter is missing");
+    shelf->unsubscribe(refusing);
     images->destroy(image);
 
     const std::vector<Preset> presets = host.shelf()->presetsFor(*host.shelf()->clients().front());
@@ -319,8 +341,7 @@ TEST(ShelfService, AddStoresWhatTheSaveCallbackWritesAndApplyLoadsIt) {
     EXPECT_EQ(presets[0].name, "Preset 1");
     EXPECT_EQ(presets[0].settings, (std::vector<Json>{{{"channel", "Zoom"}, {"value", 7.0}}}));
     const DecodedPng thumbnail = decodePng(presets[0].thumbnail);
-    EXPECT_EQ(std::vector<unsigned char>(thumbnail.rgb.end() - 3, thumbnail.rgb.end()),
-              (std::vector<unsigned char>{255, 0, 0}));
+    EXPECT_EQ(thumbnail.rgb, (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0}));
 
     host.shelf()->apply(presets[0].id, *host.shelf()->clients().front());
     EXPECT_EQ(loads, 2) << "once to check the preset, once to load it";
