@@ -158,11 +158,13 @@ try {
     // The centre pixel escapes after 279 iterations: colour (0.33333, 0, 0.185546875).
     assert.deepEqual(await pixelAt(WIDTH >> 1, HEIGHT >> 1), [84, 0, 47]);
     assert.deepEqual([await value(CENTER_X), await value(CENTER_Y), await value(ZOOM)], [-0.222, 0.8, 15]);
+    assert.equal(await page.isVisible('#no-shelf'), false);
   });
 
   await check('a click at the exact centre keeps the centre', async () => {
     await clickPreview(WIDTH >> 1, HEIGHT >> 1);
     assert.deepEqual([await value(CENTER_X), await value(CENTER_Y)], [-0.222, 0.8]);
+    assert.equal(await page.textContent('#status'), 'The view did not change: that is its centre already.');
   });
 
   await check('a click one pixel right moves Center X by one step', async () => {
@@ -200,6 +202,7 @@ try {
     const shown = [await value(CENTER_X), await value(CENTER_Y), await value(ZOOM)];
     await page.click('#save');
     await page.waitForSelector('#status:has-text("Saved to")');
+    assert.equal(await page.textContent('#status'), `Saved to ${scene}.`);
     const state = JSON.parse(fs.readFileSync(scene, 'utf8')).filters[0].state;
     assert.deepEqual(state.map((block) => block.value), shown);
     await page.screenshot({ path: path.join(work, 'panel.png') });
@@ -256,8 +259,10 @@ try {
     assert.equal(await page.isVisible('#shelf-empty'), true);
     await page.click('#shelf-close');
     await page.waitForSelector('#shelf', { state: 'hidden' });
+    await page.waitForSelector('#status:text-is("Preset shelf closed.")');
     await page.click(`#control-${OPEN_SHELF}`);
     await page.waitForSelector('#shelf', { state: 'visible' });
+    await page.waitForSelector('#status:text-is("Preset shelf opened.")');
   });
 
   await check('a second panel on the same port is refused, not let to share it', async () => {
@@ -337,6 +342,8 @@ try {
     assert.equal(await typed('-0.7465'), -0.7465);
     await redrawnAfter(() => page.press(field, 'ArrowUp'));
     assert.equal(await value(CENTER_X), -0.7365);
+    await redrawnAfter(() => page.press(field, 'ArrowDown'));
+    assert.equal(await value(CENTER_X), -0.7465);
     assert.equal(await typed('0,5'), 0.5);
     assert.equal(await typed('-1.25e-1'), -0.125);
     // The wheel over a focused field scrolls the page and leaves the value.
@@ -346,9 +353,11 @@ try {
     await page.fill(field, '7');
     await page.press(field, 'Escape');
     assert.equal(await page.inputValue(field), '-0.125');
+    assert.equal(await page.textContent('#status'), 'Center X left at -0.125.');
     await page.fill(field, '1..2');
     await page.press(field, 'Enter');
     await page.waitForSelector('#status.error:has-text("needs a number")');
+    assert.equal(await page.textContent('#status'), 'Center X needs a number such as 0.5 or -1.5e-3; "1..2" is none. It stays -0.125.');
     assert.equal(await page.inputValue(field), '-0.125');
     await settled();
     // Each field shows the shortest text that reads back as the server's double.
@@ -365,11 +374,15 @@ try {
     await redrawnAfter(() => page.keyboard.press('ArrowRight'));
     assert.ok(Math.abs(await value(CENTER_X) - (x + (WIDTH / 8) * (3.2 / zoom / WIDTH))) < 1e-12);
     assert.equal(await value(CENTER_Y), y);
+    await redrawnAfter(() => page.keyboard.press('ArrowLeft'));
+    assert.ok(Math.abs(await value(CENTER_X) - x) < 1e-12);
     // Up is where a click an eighth above the centre goes: one below comes back.
     await redrawnAfter(() => page.keyboard.press('ArrowUp'));
     await clickPreview(WIDTH / 2, HEIGHT / 2 + HEIGHT / 8);
     assert.ok(Math.abs(await value(CENTER_Y) - y) < 1e-12);
     await page.getByRole('img', { name: /^Preview of the view at time 0/ }).focus();
+    await redrawnAfter(() => page.keyboard.press('ArrowDown'));
+    assert.ok(Math.abs(await value(CENTER_Y) - (y - (HEIGHT / 8) * (3.2 / zoom / WIDTH))) < 1e-12);
     await redrawnAfter(() => page.keyboard.press('+'));
     assert.ok(Math.abs(await value(ZOOM) - 2 * zoom) < 1e-9);
     await page.click(`#control-${ADD_PRESET}`);
@@ -414,6 +427,8 @@ try {
     assert.deepEqual(await shownValues(), [-0.222, 0.8, 15]);
     assert.deepEqual([await page.isDisabled('#history-back'), await page.isDisabled('#history-forward'),
       await page.isDisabled('#history-reset')], [false, true, true]);
+    await page.keyboard.press('Control+y');
+    await page.waitForSelector('#status:text-is("Forward: there is no step to go to.")');
     await drawnOnceAfter(() => page.click('#history-back'));
     assert.deepEqual(await shownValues(), clicked);
   });
@@ -513,6 +528,15 @@ try {
       fs.renameSync(`${scene}.kept`, scene);
     }
     await redrawnAfter(() => page.click('#history-back'));
+    // A preview the server cannot draw after a change made elsewhere.
+    await page.route('**/api/preview', (route) => route.fulfill({ status: 500, body: 'not JSON' }));
+    try {
+      await page.evaluate(() => fetch('/api/history', { method: 'POST', headers: { 'Content-Type': 'application/json' },
+        body: JSON.stringify({ step: 'forward' }) }));
+      await page.waitForSelector('#status.error:text-is("The preview could not be drawn: Internal Server Error")');
+    } finally {
+      await page.unroute('**/api/preview');
+    }
   });
 
   await check('the page fits 360 px and 1280 px windows, with the shelf in view at 400 px', async () => {
@@ -640,6 +664,7 @@ try {
       await field('Zoom key 1 value').fill('-5');
       await field('Zoom key 1 value').press('Enter');
       await tab.waitForSelector('#keys-status.error:has-text("exponential curve, which needs positive values at both ends")');
+      assert.match(await tab.textContent('#keys-status'), /^Zoom not changed: .*ends\.$/);
       assert.equal(await field('Zoom key 1 value').inputValue(), '15');
       await field('Zoom key 2 time').fill('0');
       await field('Zoom key 2 time').press('Enter');
