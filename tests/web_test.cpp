@@ -497,6 +497,36 @@ TEST(PanelServer, AScenePathThatIsNotUtf8IsShownWithReplacements) {
     EXPECT_TRUE(std::filesystem::exists(saved));
 }
 
+// The page is kept from other sites' frames and scripts, and nothing it
+// draws from is kept in a cache.
+TEST(PanelServer, AnswersCarryTheirTypeAndHeaders) {
+    ServedPanel panel(kUnsaved);
+    const auto client = panel.client();
+    const struct {
+        const char *path, *header, *value;
+    } expected[] = {
+        {"/", "Content-Security-Policy", "default-src 'self'; img-src 'self' data: blob:; frame-ancestors 'none'"},
+        {"/", "Content-Type", "text/html; charset=utf-8"},
+        {"/panel.js", "Content-Security-Policy", "default-src 'self'; img-src 'self' data: blob:; frame-ancestors 'none'"},
+        {"/panel.js", "Content-Type", "text/javascript; charset=utf-8"},
+        {"/panel.css", "Content-Type", "text/css; charset=utf-8"},
+        {"/api/panel", "Content-Type", "application/json"},
+        {"/api/preview", "Cache-Control", "no-store"},
+        {"/api/preview", "X-Preview-Width", "320"},
+        {"/api/preview", "X-Preview-Height", "240"},
+        {"/api/preview", "X-View-Version", "1"},
+        {"/api/animation/frame?frame=0&side=8&view=1", "Cache-Control", "no-store"},
+        {"/api/animation/frame?frame=0&side=8&view=1", "X-View-Version", "1"},
+        {"/api/animation/frame?frame=0&side=8&view=1", "Content-Type", "image/png"},
+    };
+    for (const auto &[path, header, value] : expected) {
+        const httplib::Result answer = client->Get(path);
+        ASSERT_EQ(statusOf(answer), 200) << path;
+        EXPECT_EQ(answer->get_header_value(header), value) << path << " " << header;
+    }
+    EXPECT_EQ(client->Get("/api/preview")->body.size(), 320u * 240 * 3);
+}
+
 // Clients that send a header line now and then, which a worker waits for:
 // more of them than the server library's own pool of workers takes.
 TEST(PanelServer, SlowClientsNeitherStallOthersNorKeepItFromStopping) {
