@@ -223,6 +223,7 @@ try {
     assert.equal(await presets().count(), 1);
     assert.equal(await page.inputValue('#presets li input.name'), 'Preset 1');
     assert.equal(await page.textContent('#status'), 'Preset added: "Preset 1".');
+    assert.match(await page.textContent('#presets li .created'), /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$/);
     await page.waitForFunction(() => document.querySelector('#presets img')?.naturalWidth === 128);
     await page.screenshot({ path: path.join(work, 'panel-shelf.png') });
   });
@@ -240,6 +241,9 @@ try {
   });
 
   await check('a renamed preset keeps its name on the shelf', async () => {
+    await page.fill('#presets li input.name', ' ');
+    await page.press('#presets li input.name', 'Enter');
+    await page.waitForSelector('#status.error:text-is("a preset name must be 1 to 100 characters")');
     await page.fill('#presets li input.name', 'Seahorse');
     await page.press('#presets li input.name', 'Enter');
     await page.waitForSelector('#status:has-text("Renamed")');
@@ -702,6 +706,11 @@ try {
       assert.match(await tab.textContent('#enlarged-note'), /^As qzhost render --frames 13 --size 64x36 renders it\.$/);
       await tab.keyboard.press('Escape');
       await tab.waitForSelector('#enlarged', { state: 'hidden' });
+      await tab.click('#strip li:nth-child(1) .frame');
+      await tab.waitForFunction(() => document.getElementById('enlarged').dataset.view);
+      assert.match(await tab.textContent('#enlarged-note'), /^As qzhost render --frames 0 --size 64x36 renders it\.$/);
+      await tab.click('#enlarged-close');
+      await tab.waitForSelector('#enlarged', { state: 'hidden' });
 
       // Saved, the keys are in the file, and rendering it gives the strip's frames.
       const shown = await pixels();
@@ -714,6 +723,20 @@ try {
       assert.equal(render.status, 0, render.stderr);
       const files = frameNumbers.map((frame) => path.join(rendered, `frame-${String(frame).padStart(4, '0')}.png`));
       assert.deepEqual(await pixels(files), shown);
+
+      // A key's curve is chosen from the list; the last key removed leaves its value at every frame.
+      view = await stripView();
+      await tab.selectOption('select[aria-label="Zoom key 1 curve to the next key"]', 'smooth');
+      await stripAfter(view);
+      assert.equal((await served(2)).keys[0].curve, 'smooth');
+      const kept = (await served(0)).keys[0].value;
+      for (const remove of ['Remove Center X key 2', 'Remove Center X key 1, leaving']) {
+        view = await stripView();
+        await tab.click(`button[aria-label^="${remove}"]`);
+        await stripAfter(view);
+      }
+      assert.deepEqual(await served(0), { channel: 'Center.X', value: kept });
+      assert.match(await tab.textContent('#animation fieldset:has-text("Center X") legend'), /not animated/);
     } finally {
       await tab.close();
       animatedPanel.child.kill('SIGTERM');
