@@ -709,12 +709,16 @@ try {
       await tab.screenshot({ path: path.join(work, 'panel-animation-360.png'), fullPage: true });
       await tab.setViewportSize({ width: 900, height: 700 });
 
-      // A frame enlarged, and closed with Escape.
+      // A frame enlarged, and closed with Escape, which leaves the drawer behind it open.
+      await tab.click(`#control-${OPEN_SHELF}`);
+      await tab.waitForSelector('#shelf', { state: 'visible' });
       await tab.click('#strip li:nth-child(5) .frame');
       await tab.waitForFunction(() => document.getElementById('enlarged').dataset.view);
       assert.match(await tab.textContent('#enlarged-note'), /^As qzhost render --frames 13 --size 64x36 renders it\.$/);
       await tab.keyboard.press('Escape');
       await tab.waitForSelector('#enlarged', { state: 'hidden' });
+      await tab.waitForFunction(() => document.body.dataset.pending === '0');
+      assert.equal(await tab.isVisible('#shelf'), true);
       await tab.click('#strip li:nth-child(1) .frame');
       await tab.waitForFunction(() => document.getElementById('enlarged').dataset.view);
       assert.match(await tab.textContent('#enlarged-note'), /^As qzhost render --frames 0 --size 64x36 renders it\.$/);
