@@ -79,6 +79,7 @@ TEST(Sizes, ThePreviewTakesTheFramesShapeWithinItsSpace) {
     EXPECT_EQ(fitted({320, 240}, 720, 1280), std::pair(135, 240));
     EXPECT_EQ(fitted({320, 240}, 640, 720, 2.0), std::pair(320, 180));
     EXPECT_EQ(fitted({1, 1024}, 32768, 1), std::pair(1, 1));
+    EXPECT_EQ(fitted({320, 240}, 11, 7), std::pair(320, 204)) << "203.6 rounds to the nearest";
 }
 
 class Session : public ::testing::Test {
@@ -177,6 +178,13 @@ TEST_F(Session, AGestureOnAViewThatHasMovedOnIsRefusedAndNotApplied) {
     EXPECT_THROW(session_.previewGesture(40, 24, {40, 24, 40, 24}, shown), StaleView);
     EXPECT_EQ(valueOf(kCenterX), centre);
     EXPECT_EQ(session_.describe()["view"], answer["view"]);
+}
+
+TEST_F(Session, GesturesUpToTheirBoundsAreTaken) {
+    constexpr int kLeft = -kGestureReach * 64, kTop = -kGestureReach * 48;
+    EXPECT_NO_THROW(session_.previewGesture(0, 0, {0, 0, 0, 0}));
+    EXPECT_NO_THROW(session_.previewGesture(63, 47, {63, 47, 63, 47}));
+    EXPECT_NO_THROW(session_.previewGesture(0, 0, {kLeft, kTop, 64 * (kGestureReach + 1) - 1, 48 * (kGestureReach + 1) - 1}));
 }
 
 TEST_F(Session, ABoxLargerThanThePreviewZoomsOutAroundItsCentre) {
@@ -394,10 +402,25 @@ TEST(PanelServer, OversizedAndMalformedRequestsLeaveTheInstanceAlone) {
     EXPECT_EQ(status("/api/zoom", R"({"x": 1e12, "y": 0, "x0": 0, "y0": 0, "x1": 0, "y1": 0})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 5000, "y": 5, "x0": 5000, "y0": 5, "x1": 5000, "y1": 5})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 5, "y": 5, "x0": -2147483648, "y0": 5, "x1": 2147483647, "y1": 5})"), 400);
+    EXPECT_EQ(status("/api/zoom", R"({"x": 5.5, "y": 5, "x0": 5, "y0": 5, "x1": 5, "y1": 5})"), 400);
+    EXPECT_EQ(status("/api/zoom", R"({"x": 4294967301, "y": 5, "x0": 5, "y0": 5, "x1": 5, "y1": 5})"), 400);
     EXPECT_EQ(status("/api/history", R"({"step": "sideways"})"), 400);
+    EXPECT_EQ(status("/api/history", R"({"step": 3})"), 400);
     EXPECT_EQ(status("/api/zoom", R"({"x": 5, "y": 5, "x0": 5, "y0": 5, "x1": 5, "y1": 5, "view": 99999})"), 409);
-    EXPECT_EQ(statusOf(client->Get("/api/animation/frame?frame=0&side=8&view=99999")), 409);
-    EXPECT_EQ(statusOf(client->Get("/api/animation/frame?frame=0&side=8px&view=1")), 400);
+    // The page shows the reason it was given.
+    const auto refused = client->Post("/api/value", R"({"id": 32769})", "application/json");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->body, R"({"error":"the request needs a number 'value'"})");
+    // The scene's frames are 0 to 119, at most 1280 by 720.
+    const auto frame = [&](const std::string &query) { return statusOf(client->Get("/api/animation/frame?" + query)); };
+    EXPECT_EQ(frame("frame=0&side=8&view=99999"), 409);
+    for (const char *query : {"frame=0&side=8px&view=1", "frame=99999999999&side=8&view=1", "frame=-1&side=8&view=1",
+                              "frame=120&side=8&view=1", "frame=0&side=0&view=1", "frame=0&side=2049&view=1",
+                              "side=8&view=1"}) {
+        EXPECT_EQ(frame(query), 400) << query;
+    }
+    EXPECT_EQ(frame("frame=119&side=8&view=1"), 200);
+    EXPECT_EQ(frame("frame=0&side=2048&view=1"), 200);
     // Values nested deeper than any request needs are refused before they are built.
     const std::string deep = R"({"id": 32769, "value": )" + std::string(20000, '[') + std::string(20000, ']') + "}";
     const auto nested = client->Post("/api/value", deep, "application/json");
@@ -440,6 +463,9 @@ TEST(PanelServer, APostIsTakenOnlyAsJsonFromThePageItself) {
         return statusOf(bare.Post("/api/save", headers, "{}", type));
     };
     const std::string own = "http://127.0.0.1:" + std::to_string(panel.port);
+    const httplib::Result foreign = bare.Post("/api/save", {{"Origin", "http://evil.example"}}, "{}", "application/json");
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(foreign->body, R"({"error":"cross-site request refused"})");
     EXPECT_EQ(post({}, "text/plain"), 403);
     EXPECT_EQ(post({{"Origin", ""}}, "application/json"), 403);
     EXPECT_EQ(post({{"Sec-Fetch-Site", "cross-site"}}, "application/json"), 403);
@@ -449,6 +475,14 @@ TEST(PanelServer, APostIsTakenOnlyAsJsonFromThePageItself) {
     EXPECT_EQ(post({{"Sec-Fetch-Site", "same-origin"}}, "application/json"), 200);
     EXPECT_EQ(post({{"Origin", own}}, "Application/JSON; charset=utf-8"), 200);
     EXPECT_TRUE(std::filesystem::exists(saved));
+    // A save that fails is the server's failure, and says why.
+    std::filesystem::remove(saved);
+    std::filesystem::create_directory(saved);
+    const httplib::Result failed = bare.Post("/api/save", {{"Origin", own}}, "{}", "application/json");
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->status, 500);
+    EXPECT_NE(Json::parse(failed->body).at("error").get<std::string>().find("cannot write"), std::string::npos) << failed->body;
+    std::filesystem::remove(saved);
 }
 
 TEST(PanelServer, AScenePathThatIsNotUtf8IsShownWithReplacements) {
@@ -461,6 +495,36 @@ TEST(PanelServer, AScenePathThatIsNotUtf8IsShownWithReplacements) {
     EXPECT_EQ(Json::parse(described->body)["scene"], saved.parent_path().string() + "/caf\uFFFD-scene.json");
     EXPECT_EQ(statusOf(client->Post("/api/save", "{}", "application/json")), 200);
     EXPECT_TRUE(std::filesystem::exists(saved));
+}
+
+// The page is kept from other sites' frames and scripts, and nothing it
+// draws from is kept in a cache.
+TEST(PanelServer, AnswersCarryTheirTypeAndHeaders) {
+    ServedPanel panel(kUnsaved);
+    const auto client = panel.client();
+    const struct {
+        const char *path, *header, *value;
+    } expected[] = {
+        {"/", "Content-Security-Policy", "default-src 'self'; img-src 'self' data: blob:; frame-ancestors 'none'"},
+        {"/", "Content-Type", "text/html; charset=utf-8"},
+        {"/panel.js", "Content-Type", "text/javascript; charset=utf-8"},
+        {"/api/panel", "Content-Type", "application/json"},
+        {"/api/preview", "Cache-Control", "no-store"},
+        {"/api/preview", "X-Preview-Width", "320"},
+        {"/api/preview", "X-Preview-Height", "240"},
+        {"/api/preview", "X-View-Version", "1"},
+        {"/api/animation/frame?frame=0&side=8&view=1", "Cache-Control", "no-store"},
+        {"/api/animation/frame?frame=0&side=8&view=1", "X-View-Version", "1"},
+        {"/api/animation/frame?frame=0&side=8&view=1", "Content-Type", "image/png"},
+    };
+    for (const auto &[path, header, value] : expected) {
+        const httplib::Result answer = client->Get(path);
+        ASSERT_EQ(statusOf(answer), 200) << path;
+        EXPECT_EQ(answer->get_header_value(header), value) << path << " " << header;
+    }
+    EXPECT_EQ(client->Get("/api/preview")->body.size(), 320u * 240 * 3);
+    EXPECT_EQ(Json::parse(client->Get("/api/animation")->body)["strip"],
+              Json::parse(R"({"frames": [0, 17, 34, 51, 68, 85, 102, 119], "width": 256, "height": 144})"));
 }
 
 // Clients that send a header line now and then, which a worker waits for:
@@ -526,6 +590,15 @@ TEST(PanelServer, EveryChangeIsAnnouncedToTheOpenPages) {
         {"/api/shelf/delete", R"({"id": 1})"},
         {"/api/shelf/close", "{}"},
     };
+    // The page's focus selects its instance on the shelf.
+    const auto selected = [&] {
+        std::lock_guard lock(panel.session.moduleCalls());
+        const Shelf &shelf = *panel.host.shelf();
+        return shelf.selected() && shelf.selected() == shelf.clientOf(panel.session.panel().instance());
+    };
+    EXPECT_FALSE(selected());
+    ASSERT_EQ(statusOf(client->Post("/api/select", "{}", "application/json")), 200);
+    EXPECT_TRUE(selected());
     std::set<std::string> announced = {"/api/save", "/api/select"};
     EventStream events(panel);
     long seen = events.next();
@@ -568,8 +641,13 @@ TEST(PanelServer, EveryRouteRefusesForeignHostsAndPostsFromOtherSites) {
             EXPECT_EQ(status(route, {{"Host", own}, {"Origin", "http://evil.example"}}), 403) << name;
         }
     }
+    const httplib::Result unknown = client.Get("/api/panel", {{"Host", "evil.example:" + std::to_string(panel.port)}});
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->body, R"({"error":"unknown host name"})");
     EXPECT_EQ(panel.view(), "Vorlux  (-0.222, 0.8)  15");
     EXPECT_FALSE(std::filesystem::exists(saveTo));
+    // A HEAD, which carries no body, needs no Origin.
+    EXPECT_EQ(statusOf(client.Head("/", {{"Host", own}})), 200);
     // The same requests from the page itself pass the guard.
     for (const PanelServer::Route &route : routes) {
         EXPECT_NE(status(route, {{"Host", own}, {"Origin", "http://" + own}}), 403) << route.path;

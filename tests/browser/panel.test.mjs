@@ -158,11 +158,16 @@ try {
     // The centre pixel escapes after 279 iterations: colour (0.33333, 0, 0.185546875).
     assert.deepEqual(await pixelAt(WIDTH >> 1, HEIGHT >> 1), [84, 0, 47]);
     assert.deepEqual([await value(CENTER_X), await value(CENTER_Y), await value(ZOOM)], [-0.222, 0.8, 15]);
+    assert.equal(await page.isVisible('#no-shelf'), false);
+    assert.equal(await page.title(), 'Vorlux panel');
+    assert.equal(await page.textContent('#scene'), `Saves to ${scene}`);
+    assert.equal(await page.textContent(`label:has(#control-${ZOOM}) .guide`), '1 to 65536, step 5');
   });
 
   await check('a click at the exact centre keeps the centre', async () => {
     await clickPreview(WIDTH >> 1, HEIGHT >> 1);
     assert.deepEqual([await value(CENTER_X), await value(CENTER_Y)], [-0.222, 0.8]);
+    assert.equal(await page.textContent('#status'), 'The view did not change: that is its centre already.');
   });
 
   await check('a click one pixel right moves Center X by one step', async () => {
@@ -200,6 +205,7 @@ try {
     const shown = [await value(CENTER_X), await value(CENTER_Y), await value(ZOOM)];
     await page.click('#save');
     await page.waitForSelector('#status:has-text("Saved to")');
+    assert.equal(await page.textContent('#status'), `Saved to ${scene}.`);
     const state = JSON.parse(fs.readFileSync(scene, 'utf8')).filters[0].state;
     assert.deepEqual(state.map((block) => block.value), shown);
     await page.screenshot({ path: path.join(work, 'panel.png') });
@@ -220,6 +226,7 @@ try {
     assert.equal(await presets().count(), 1);
     assert.equal(await page.inputValue('#presets li input.name'), 'Preset 1');
     assert.equal(await page.textContent('#status'), 'Preset added: "Preset 1".');
+    assert.match(await page.textContent('#presets li .created'), /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$/);
     await page.waitForFunction(() => document.querySelector('#presets img')?.naturalWidth === 128);
     await page.screenshot({ path: path.join(work, 'panel-shelf.png') });
   });
@@ -237,9 +244,13 @@ try {
   });
 
   await check('a renamed preset keeps its name on the shelf', async () => {
+    await page.fill('#presets li input.name', ' ');
+    await page.press('#presets li input.name', 'Enter');
+    await page.waitForSelector('#status.error:text-is("a preset name must be 1 to 100 characters")');
     await page.fill('#presets li input.name', 'Seahorse');
     await page.press('#presets li input.name', 'Enter');
     await page.waitForSelector('#status:has-text("Renamed")');
+    assert.equal(await page.textContent('#status'), 'Renamed "Preset 1" to "Seahorse".');
     const listed = spawnSync(qzhost, ['presets', '--shelf', shelfFile, 'list'], { encoding: 'utf8' });
     assert.match(listed.stdout, /^1 {2}Seahorse {2}\(PixelFilterHandler Vorlux, /);
   });
@@ -256,15 +267,18 @@ try {
     assert.equal(await page.isVisible('#shelf-empty'), true);
     await page.click('#shelf-close');
     await page.waitForSelector('#shelf', { state: 'hidden' });
+    await page.waitForSelector('#status:text-is("Preset shelf closed.")');
     await page.click(`#control-${OPEN_SHELF}`);
     await page.waitForSelector('#shelf', { state: 'visible' });
+    await page.waitForSelector('#status:text-is("Preset shelf opened.")');
   });
 
   await check('a second panel on the same port is refused, not let to share it', async () => {
     const second = spawnSync(qzhost, ['panel', scene, '--port', new URL(address).port, '--shelf', shelfFile],
       { encoding: 'utf8' });
     assert.equal(second.status, 2);
-    assert.match(second.stderr, /^qzhost: cannot listen on 127\.0\.0\.1:\d+/);
+    assert.equal(second.stderr, `qzhost: cannot listen on 127.0.0.1:${new URL(address).port}`
+      + ' (is the port in use? --port 0 picks a free one)\n');
   });
   await check('a change in one tab is drawn in every other tab, and a save there keeps it', async () => {
     const other = await launch(path.join(temp, 'profile-b'));
@@ -337,6 +351,8 @@ try {
     assert.equal(await typed('-0.7465'), -0.7465);
     await redrawnAfter(() => page.press(field, 'ArrowUp'));
     assert.equal(await value(CENTER_X), -0.7365);
+    await redrawnAfter(() => page.press(field, 'ArrowDown'));
+    assert.equal(await value(CENTER_X), -0.7465);
     assert.equal(await typed('0,5'), 0.5);
     assert.equal(await typed('-1.25e-1'), -0.125);
     // The wheel over a focused field scrolls the page and leaves the value.
@@ -346,9 +362,15 @@ try {
     await page.fill(field, '7');
     await page.press(field, 'Escape');
     assert.equal(await page.inputValue(field), '-0.125');
+    assert.equal(await page.textContent('#status'), 'Center X left at -0.125.');
     await page.fill(field, '1..2');
     await page.press(field, 'Enter');
     await page.waitForSelector('#status.error:has-text("needs a number")');
+    assert.equal(await page.textContent('#status'), 'Center X needs a number such as 0.5 or -1.5e-3; "1..2" is none. It stays -0.125.');
+    await page.fill(field, '1e999');
+    await page.press(field, 'Enter');
+    await page.waitForSelector('#status.error:has-text("1e999")');
+    assert.equal(await page.textContent('#status'), 'Center X needs a number such as 0.5 or -1.5e-3; "1e999" is none. It stays -0.125.');
     assert.equal(await page.inputValue(field), '-0.125');
     await settled();
     // Each field shows the shortest text that reads back as the server's double.
@@ -365,11 +387,15 @@ try {
     await redrawnAfter(() => page.keyboard.press('ArrowRight'));
     assert.ok(Math.abs(await value(CENTER_X) - (x + (WIDTH / 8) * (3.2 / zoom / WIDTH))) < 1e-12);
     assert.equal(await value(CENTER_Y), y);
+    await redrawnAfter(() => page.keyboard.press('ArrowLeft'));
+    assert.ok(Math.abs(await value(CENTER_X) - x) < 1e-12);
     // Up is where a click an eighth above the centre goes: one below comes back.
     await redrawnAfter(() => page.keyboard.press('ArrowUp'));
     await clickPreview(WIDTH / 2, HEIGHT / 2 + HEIGHT / 8);
     assert.ok(Math.abs(await value(CENTER_Y) - y) < 1e-12);
     await page.getByRole('img', { name: /^Preview of the view at time 0/ }).focus();
+    await redrawnAfter(() => page.keyboard.press('ArrowDown'));
+    assert.ok(Math.abs(await value(CENTER_Y) - (y - (HEIGHT / 8) * (3.2 / zoom / WIDTH))) < 1e-12);
     await redrawnAfter(() => page.keyboard.press('+'));
     assert.ok(Math.abs(await value(ZOOM) - 2 * zoom) < 1e-9);
     await page.click(`#control-${ADD_PRESET}`);
@@ -414,6 +440,8 @@ try {
     assert.deepEqual(await shownValues(), [-0.222, 0.8, 15]);
     assert.deepEqual([await page.isDisabled('#history-back'), await page.isDisabled('#history-forward'),
       await page.isDisabled('#history-reset')], [false, true, true]);
+    await page.keyboard.press('Control+y');
+    await page.waitForSelector('#status:text-is("Forward: there is no step to go to.")');
     await drawnOnceAfter(() => page.click('#history-back'));
     assert.deepEqual(await shownValues(), clicked);
   });
@@ -513,6 +541,15 @@ try {
       fs.renameSync(`${scene}.kept`, scene);
     }
     await redrawnAfter(() => page.click('#history-back'));
+    // A preview the server cannot draw after a change made elsewhere.
+    await page.route('**/api/preview', (route) => route.fulfill({ status: 500, body: 'not JSON' }));
+    try {
+      await page.evaluate(() => fetch('/api/history', { method: 'POST', headers: { 'Content-Type': 'application/json' },
+        body: JSON.stringify({ step: 'forward' }) }));
+      await page.waitForSelector('#status.error:text-is("The preview could not be drawn: Internal Server Error")');
+    } finally {
+      await page.unroute('**/api/preview');
+    }
   });
 
   await check('the page fits 360 px and 1280 px windows, with the shelf in view at 400 px', async () => {
@@ -640,6 +677,7 @@ try {
       await field('Zoom key 1 value').fill('-5');
       await field('Zoom key 1 value').press('Enter');
       await tab.waitForSelector('#keys-status.error:has-text("exponential curve, which needs positive values at both ends")');
+      assert.match(await tab.textContent('#keys-status'), /^Zoom not changed: .*ends\.$/);
       assert.equal(await field('Zoom key 1 value').inputValue(), '15');
       await field('Zoom key 2 time').fill('0');
       await field('Zoom key 2 time').press('Enter');
@@ -671,11 +709,20 @@ try {
       await tab.screenshot({ path: path.join(work, 'panel-animation-360.png'), fullPage: true });
       await tab.setViewportSize({ width: 900, height: 700 });
 
-      // A frame enlarged, and closed with Escape.
+      // A frame enlarged, and closed with Escape, which leaves the drawer behind it open.
+      await tab.click(`#control-${OPEN_SHELF}`);
+      await tab.waitForSelector('#shelf', { state: 'visible' });
       await tab.click('#strip li:nth-child(5) .frame');
       await tab.waitForFunction(() => document.getElementById('enlarged').dataset.view);
       assert.match(await tab.textContent('#enlarged-note'), /^As qzhost render --frames 13 --size 64x36 renders it\.$/);
       await tab.keyboard.press('Escape');
+      await tab.waitForSelector('#enlarged', { state: 'hidden' });
+      await tab.waitForFunction(() => document.body.dataset.pending === '0');
+      assert.equal(await tab.isVisible('#shelf'), true);
+      await tab.click('#strip li:nth-child(1) .frame');
+      await tab.waitForFunction(() => document.getElementById('enlarged').dataset.view);
+      assert.match(await tab.textContent('#enlarged-note'), /^As qzhost render --frames 0 --size 64x36 renders it\.$/);
+      await tab.click('#enlarged-close');
       await tab.waitForSelector('#enlarged', { state: 'hidden' });
 
       // Saved, the keys are in the file, and rendering it gives the strip's frames.
@@ -689,6 +736,20 @@ try {
       assert.equal(render.status, 0, render.stderr);
       const files = frameNumbers.map((frame) => path.join(rendered, `frame-${String(frame).padStart(4, '0')}.png`));
       assert.deepEqual(await pixels(files), shown);
+
+      // A key's curve is chosen from the list; the last key removed leaves its value at every frame.
+      view = await stripView();
+      await tab.selectOption('select[aria-label="Zoom key 1 curve to the next key"]', 'smooth');
+      await stripAfter(view);
+      assert.equal((await served(2)).keys[0].curve, 'smooth');
+      const kept = (await served(0)).keys[0].value;
+      for (const remove of ['Remove Center X key 2', 'Remove Center X key 1, leaving']) {
+        view = await stripView();
+        await tab.click(`button[aria-label^="${remove}"]`);
+        await stripAfter(view);
+      }
+      assert.deepEqual(await served(0), { channel: 'Center.X', value: kept });
+      assert.match(await tab.textContent('#animation fieldset:has-text("Center X") legend'), /not animated/);
     } finally {
       await tab.close();
       animatedPanel.child.kill('SIGTERM');
