@@ -111,6 +111,8 @@ TEST(SceneFiles, ErrorsNameFileLineAndColumn) {
          "0.0}", "s.json:4:5: filter 1 (Vorlux) refused its state: channel 'Zoom': no parameter block left to load"},
         {"\"server\": \"Vorlux\", \"state\"", "\"server\": \"Vortex\", \"state\"",
          "s.json:4:5: module '" + module + "' has no PixelFilterHandler server named 'Vortex'"},
+        {"\"server\": \"Vorlux\"}", "\"server\": \"Vortex\"}",
+         "s.json:9:5: module '" + module + "' has no PixelFilterHandler server named 'Vortex'"},
     };
     for (const auto &[from, to, message] : cases) EXPECT_EQ(loadErrorOf(replaced(kScene, from, to)), message) << to;
     const std::string frames(kScene, std::string_view(kScene).find("\"filters\""));
