@@ -47,6 +47,7 @@ expect 2 'has wrong codes 0x04121995 0x00000003 0x00000300 ' describe "$fixtures
 expect 2 'has wrong codes 0x04121994 0x00000004 0x00000300 ' describe "$fixtures/bad_code2.p"
 expect 2 'has wrong codes 0x04121994 0x00000003 0x00000301 ' describe "$fixtures/bad_code3.p"
 expect 2 'start-up failed' describe "$fixtures/startup_fails.p"
+expect 2 'has a descriptor with a null start-up, shutdown or server table' describe "$fixtures/no_shutdown.p"
 # A module refused after its start-up is shut down before it is unloaded.
 export QZHOST_FIXTURE_SHUTDOWN="$tmp/shut-down"
 expect 2 'no server table terminator within 256' describe "$fixtures/unterminated.p"
