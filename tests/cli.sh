@@ -79,7 +79,9 @@ export QZHOST_MODULE_PATH="$tmp/elsewhere:$tmp/mine"
 expect 0 'filter 1: Vorlux' scene show "$tmp/mine.json"
 unset QZHOST_MODULE_PATH
 expect 0 '1 frames written' render "$tmp/mine.json" --modules "$tmp/mine" --frames 0 -o "$tmp/frames"
-expect 2 'modules' scene show "$tmp/mine.json" --modules "$tmp/none"
+# A folder named that is not there is refused, even when the scene's module is found without it.
+expect 2 "$tmp/none" render --modules "$tmp/none" --frames 0 --size 8x6 -o "$tmp/unrendered"
+[ ! -e "$tmp/unrendered" ] || fail "render --modules with a missing folder rendered"
 
 # Input that is not a file, or too large a one, is refused before it is read.
 expect 2 "scene '/dev/zero' is not a regular file" scene show /dev/zero
