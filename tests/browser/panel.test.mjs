@@ -691,13 +691,19 @@ try {
       await tab.waitForSelector('#status.error:has-text("Zoom was not changed: cannot set channel \'Zoom\' to 0 at 0 s")');
       assert.deepEqual((await served(2)).keys, edited);
 
-      // A key added in the middle of the widest stretch without one, and removed again.
+      // A key added in the middle of the widest stretch without one.
       view = await stripView();
       await tab.click('button[aria-label="Add a key to Zoom"]');
       await stripAfter(view);
       assert.deepEqual((await served(2)).keys, [zoomKeys[0], { time: 0.25, value: 15, curve: 'exponential' }, edited[1]]);
+      // A key whose time is moved past the next one's takes its place in time, and is removed from there.
       view = await stripView();
-      await tab.click('button[aria-label="Remove Zoom key 2"]');
+      await field('Zoom key 2 time').fill('0.75');
+      await field('Zoom key 2 time').press('Enter');
+      await stripAfter(view);
+      assert.deepEqual((await served(2)).keys, [zoomKeys[0], edited[1], { time: 0.75, value: 15, curve: 'exponential' }]);
+      view = await stripView();
+      await tab.click('button[aria-label="Remove Zoom key 3"]');
       await stripAfter(view);
       assert.deepEqual((await served(2)).keys, edited);
 
