@@ -57,9 +57,10 @@ FilterInstance &asInstance(void *inst) { return *static_cast<FilterInstance *>(i
 }  // namespace
 
 int interfaceActivate(int version, HostGlobal global, void *record, void *) {
+    // A record of another version may be laid out otherwise: read nothing of it.
+    if (version != HOST_INTERFACE_VERSION) return ACTIVATE_BAD_VERSION;
     auto &interface = *static_cast<InterfaceRecord *>(record);
     FilterInstance &inst = asInstance(interface.inst);
-    if (version != HOST_INTERFACE_VERSION) return ACTIVATE_BAD_VERSION;
 
     // Without a panel service the activation fails but keeps the services of
     // the last good one, which panels built earlier still call.
