@@ -33,6 +33,12 @@ expect() {  # expect CODE PATTERN ARGS...: on stdout for code 0, else alone on s
     fi
 }
 
+refused() {  # refused CODE PATTERN ARGS...: as expect, rendering nothing into the folder it names with -o
+    expect "$@" -o "$tmp/unrendered"
+    shift 2
+    [ ! -e "$tmp/unrendered" ] || { fail "qzhost $* rendered before refusing"; rm -rf "$tmp/unrendered"; }
+}
+
 expect 0 'PixelFilterHandler  "Vorlux"' describe "$module"
 [ "$(cat "$tmp/out")" = "$("$qzhost" --version)
 $module: 2 servers
@@ -80,8 +86,7 @@ expect 0 'filter 1: Vorlux' scene show "$tmp/mine.json"
 unset QZHOST_MODULE_PATH
 expect 0 '1 frames written' render "$tmp/mine.json" --modules "$tmp/mine" --frames 0 -o "$tmp/frames"
 # A folder named that is not there is refused, even when the scene's module is found without it.
-expect 2 "$tmp/none" render --modules "$tmp/none" --frames 0 --size 8x6 -o "$tmp/unrendered"
-[ ! -e "$tmp/unrendered" ] || fail "render --modules with a missing folder rendered"
+refused 2 "$tmp/none" render --modules "$tmp/none" --frames 0 --size 8x6
 
 # Input that is not a file, or too large a one, is refused before it is read.
 expect 2 "scene '/dev/zero' is not a regular file" scene show /dev/zero
@@ -112,8 +117,7 @@ for threads in 0 1025; do expect 2 'threads must be from 1 to 1024' render --thr
 # Options for a cluster render mean nothing without --slurm, and a chunk has frames.
 for option in --chunk=5 --partition=p --sbatch-arg=--x --wait '--slurm --chunk=0'; do
     name=${option##* }
-    expect 2 "${name%=*}" render $option --frames 0 --size 8x6 -o "$tmp/unrendered"
-    [ ! -e "$tmp/unrendered" ] || fail "render $option rendered"
+    refused 2 "${name%=*}" render $option --frames 0 --size 8x6
 done
 expect 0 '2 frames written' render "$tmp/scene.json" --frames 0-1 -o "$tmp/frames"
 [ "$(ls "$tmp/frames")" = "$(printf 'frame-0000.png\nframe-0001.png')" ] || fail "render wrote $(ls "$tmp/frames")"
@@ -209,16 +213,12 @@ printf '#!/bin/sh\nexit 1\n' >"$tmp/bin/ffmpeg"
 chmod +x "$tmp/bin/ffmpeg"
 path=$PATH
 PATH="$tmp/bin:$PATH"
-video() {  # video CODE PATTERN SCENE ARGS...
-    expect "$@" -o "$tmp/unrendered"
-    [ ! -e "$tmp/unrendered" ] || { echo "FAIL: render $* rendered before refusing the video"; failed=1; rm -rf "$tmp/unrendered"; }
-}
-video 2 "there is no folder '$tmp/nowhere' to put it in" render "$tmp/scene.json" --video "$tmp/nowhere/zoom.mp4"
-video 2 "is a folder; name a file in it, e.g. $tmp/video.mp4" render "$tmp/scene.json" --video "$tmp"
-video 2 "video '/proc/zoom.mp4': cannot write '/proc/zoom.mp4'" render "$tmp/scene.json" --video /proc/zoom.mp4
-video 2 'ffmpeg cannot encode frames of 16386x2' render "$tmp/scene.json" --size 16386x2 --video "$tmp/zoom.mp4"
+refused 2 "there is no folder '$tmp/nowhere' to put it in" render "$tmp/scene.json" --video "$tmp/nowhere/zoom.mp4"
+refused 2 "is a folder; name a file in it, e.g. $tmp/video.mp4" render "$tmp/scene.json" --video "$tmp"
+refused 2 "video '/proc/zoom.mp4': cannot write '/proc/zoom.mp4'" render "$tmp/scene.json" --video /proc/zoom.mp4
+refused 2 'ffmpeg cannot encode frames of 16386x2' render "$tmp/scene.json" --size 16386x2 --video "$tmp/zoom.mp4"
 sed 's/"fps": 24/"fps": 1e-7/' "$tmp/scene.json" >"$tmp/slow.json"
-video 2 'cannot make a video of 1e-07 frames per second' render "$tmp/slow.json" --video "$tmp/zoom.mp4"
+refused 2 'cannot make a video of 1e-07 frames per second' render "$tmp/slow.json" --video "$tmp/zoom.mp4"
 # The widest frame and slowest rate ffmpeg takes reach it; it fails, and leaves nothing.
 sed 's/"fps": 24/"fps": 0.001/' "$tmp/scene.json" >"$tmp/slowest.json"
 expect 1 "cannot write video '$tmp/zoom.mp4': ffmpeg" render "$tmp/slowest.json" --size 16384x2 --frames 0 \
