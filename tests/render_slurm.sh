@@ -19,6 +19,7 @@ cd "$work"
 fail() { echo "FAIL: $*"; failed=1; }
 # Following a job has no end of its own: Ctrl-C after a minute cancels it.
 follow() { timeout -s INT 60 "$@"; }
+job() { sed -n "$1s/^Slurm job \([0-9]*\):.*/\1/p" out; }  # job LINE: the job id the result's line LINE names
 
 expect() {  # expect CODE PATTERN COMMAND...: the code, and the pattern in what it printed
     local code=$1 pattern=$2
@@ -40,7 +41,7 @@ export PATH="$work/bin:$PATH"
 "$qzhost" render --size 48x27 -o local --video local.rgb -q || fail "local render failed"
 expect 0 "5 tasks render frames 0-119 in chunks of 25" \
     follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o split --video split.rgb
-array=$(sed -n '1s/^Slurm job \([0-9]*\):.*/\1/p' out) video=$(sed -n '2s/^Slurm job \([0-9]*\):.*/\1/p' out)
+array=$(job 1) video=$(job 2)
 [ "$(cat out)" = "Slurm job $array: 5 tasks render frames 0-119 in chunks of 25 into $work/split/
 Slurm job $video: the video $work/split.rgb, once job $array has succeeded
 follow with: squeue -j $array,$video   logs: $work/split/slurm/
@@ -63,7 +64,7 @@ mkdir -p broken/frame-0060.png
 expect 1 "frames 50-74 FAILED (log .*/broken/slurm/render-[0-9]*_2.log)" \
     follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken --video broken.rgb
 grep -q "frame-0060.png': Is a directory" broken/slurm/render-*_2.log || fail "the failed task's log does not say why"
-array=$(sed -n '1s/^Slurm job \([0-9]*\):.*/\1/p' out)
+array=$(job 1)
 [ "$(tail -1 err)" = "qzhost: on Slurm: frames 50-74 FAILED (log $work/broken/slurm/render-${array}_2.log); the video was not made; run the same command again to render what is missing" ] &&
     grep -q -x 'slurm: 105 of 120 frames present; tasks: 4 done, 0 running, 0 waiting, 1 failed; video job: .*' err ||
     fail "a failed task was told as $(cat err)"
