@@ -6,10 +6,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "qzhost/services/open_panel.h"
 #include "qzhost/image/png.h"
-#include "qzhost/services/host.h"
-#include "qzhost/web/panel_session.h"
+#include "qzhost/services/open_panel.h"
 #include "qzhost/web/shelf_session.h"
 #include "tests/host_errors.h"
 #include "tests/session_helpers.h"
@@ -22,14 +20,8 @@ namespace {
 constexpr unsigned long kCenterX = 0x8001, kZoom = 0x8003, kPreview = 0x8004, kOpenShelf = 0x8006,
                         kAddPreset = 0x8007;
 
-std::vector<unsigned char> pixel(const DecodedPng &image, int x, int y) {
-    const auto at = image.rgb.begin() + (static_cast<ptrdiff_t>(y) * image.width + x) * 3;
-    return {at, at + 3};
-}
-
 Preset presetFor(const std::string &name, std::vector<Json> settings) {
-    return Preset{0, "PixelFilterHandler", "Vorlux", name, "", std::move(settings),
-                  encodeRgb8(1, 1, {0, 0, 0})};
+    return Preset{0, "PixelFilterHandler", "Vorlux", name, "", std::move(settings), encodeRgb8(1, 1, {0, 0, 0})};
 }
 
 class ShelfPanel : public ::testing::Test {
@@ -51,29 +43,27 @@ protected:
 TEST_F(ShelfPanel, AddPresetOpensAClosedShelfFirstAndOtherwiseOnlyAdds) {
     ASSERT_EQ(shelf().clients().size(), 1u);
     EXPECT_FALSE(client().open);
-    // Each open and each add counts as one change of the shelf.
-    uint64_t before = shelf().changes();
-    press(kAddPreset);
-    EXPECT_TRUE(client().open);
-    EXPECT_EQ(presets().size(), 1u);
-    EXPECT_EQ(shelf().changes(), before + 2);
-    EXPECT_EQ(host_.images().liveCount(), 0u) << "the thumbnail is released once it is stored";
-
-    before = shelf().changes();
-    press(kAddPreset);
-    EXPECT_TRUE(client().open);
-    EXPECT_EQ(presets().size(), 2u);
-    EXPECT_EQ(shelf().changes(), before + 1);
-
-    before = shelf().changes();
-    shelf().close(client());
-    EXPECT_EQ(shelf().changes(), before + 1);
-    press(kOpenShelf);
-    EXPECT_TRUE(client().open);
-    EXPECT_EQ(presets().size(), 2u);
+    // Each open, close and add counts as one change of the shelf.
+    const struct { const char *step; unsigned long button; bool open; size_t presets; uint64_t changes; } steps[] = {
+        {"add to the closed shelf", kAddPreset, true, 1, 2},
+        {"add to the open shelf", kAddPreset, true, 2, 1},
+        {"close the shelf", 0, false, 2, 1},
+        {"open it again", kOpenShelf, true, 2, 1},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.step);
+        const uint64_t before = shelf().changes();
+        step.button ? press(step.button) : shelf().close(client());
+        EXPECT_EQ(client().open, step.open);
+        EXPECT_EQ(presets().size(), step.presets);
+        EXPECT_EQ(shelf().changes(), before + step.changes);
+    }
+    EXPECT_EQ(host_.images().liveCount(), 0u) << "each thumbnail is released once it is stored";
 }
 
-TEST_F(ShelfPanel, TheThumbnailCentreIsTheViewCentreInSquarePixelsWhateverTheFrame) {
+// Adding a preset renders a thumbnail of its own: neither the frame's shape
+// nor that render may leak into the thumbnail or into the preview's steps.
+TEST_F(ShelfPanel, TheThumbnailCentreIsTheViewCentreInSquarePixelsAndAClickAfterAnAddMovesByOnePreviewStep) {
     press(kAddPreset);
     // A render of a frame with wide pixels in between must not skew the next thumbnail.
     host_.setFrameFormat(64, 48, 2.0);
@@ -86,39 +76,12 @@ TEST_F(ShelfPanel, TheThumbnailCentreIsTheViewCentreInSquarePixelsWhateverTheFra
     const std::vector<Preset> stored = presets();
     ASSERT_EQ(stored.size(), 2u);
     const DecodedPng first = decodePng(stored[0].thumbnail);
-    EXPECT_EQ(first.width, 128);
-    EXPECT_EQ(first.height, 128);
+    ASSERT_EQ(std::pair(first.width, first.height), std::pair(128, 128));
     // The centre escapes after 279 iterations: (0.33333, 0, 0.185546875), rounded to bytes.
-    EXPECT_EQ(pixel(first, 64, 64), (std::vector<unsigned char>{85, 0, 47}));
+    const auto centre = first.rgb.begin() + (64 * 128 + 64) * 3;
+    EXPECT_EQ(std::vector(centre, centre + 3), (std::vector<unsigned char>{85, 0, 47}));
     EXPECT_EQ(decodePng(stored[1].thumbnail).rgb, first.rgb);
-}
 
-// A preset is checked whole before any of it is taken; the panel is
-// refreshed either way, with the values at time zero.
-TEST_F(ShelfPanel, ApplyingAPresetTakesItWholeOrNotAtAllAndRefreshesThePanel) {
-    const int64_t broken = shelf().store().add(presetFor(
-        "Broken", {{{"channel", "Center.X"}, {"value", 0.25}},
-                   {{"channel", "Center.Y"}, {"value", -0.5}},
-                   {{"channel", "Zoom"}, {"value", "deep"}}}));
-    const std::vector<Json> before = filter_.save();
-    const unsigned refreshes = panel().refreshes;
-    const uint64_t changes = shelf().changes();
-    EXPECT_THROW(shelf().apply(broken, client()), StateError) << "the refused block is reported";
-    EXPECT_EQ(panel().refreshes, refreshes + 1);
-    EXPECT_EQ(shelf().changes(), changes + 1) << "pages showing the shelf look again";
-    EXPECT_EQ(filter_.save(), before) << "the good blocks before the refused one are not taken either";
-
-    const int64_t keyed = shelf().store().add(presetFor(
-        "Keyed", {{{"channel", "Center.X"}, {"value", 0.25}},
-                  {{"channel", "Center.Y"}, {"value", -0.5}},
-                  {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", 20}}, {{"time", 1}, {"value", 40}}}}}}));
-    host_.setEditTime(0.5);
-    EXPECT_NO_THROW(shelf().apply(keyed, client()));
-    EXPECT_GT(panel().refreshes, refreshes + 1);
-    EXPECT_EQ(filter_.describe(), "Vorlux  (0.25, -0.5)  20");
-}
-
-TEST_F(ShelfPanel, AClickRightAfterAddPresetMovesTheCentreByOnePreviewStep) {
     Raster raster(64, 48);
     panel().hints.previewDraw.at(kPreview)(open_->handle(), kPreview, &raster, 64, 48);
     press(kAddPreset);
@@ -127,13 +90,27 @@ TEST_F(ShelfPanel, AClickRightAfterAddPresetMovesTheCentreByOnePreviewStep) {
     EXPECT_DOUBLE_EQ(centerX(), -0.222 + 3.2 / 15 / 64);
 }
 
-TEST_F(ShelfPanel, ClosingThePanelUnsubscribesItsInstance) {
-    press(kOpenShelf);
+// A preset is checked whole before any of it is taken; the panel is
+// refreshed either way, with the values at time zero.
+TEST_F(ShelfPanel, ApplyingAPresetTakesItWholeOrNotAtAllAndRefreshesThePanel) {
+    const Json centre[] = {{{"channel", "Center.X"}, {"value", 0.25}}, {{"channel", "Center.Y"}, {"value", -0.5}}};
+    const int64_t broken = shelf().store().add(
+        presetFor("Broken", {centre[0], centre[1], {{"channel", "Zoom"}, {"value", "deep"}}}));
+    const std::vector<Json> before = filter_.save();
+    const unsigned refreshes = panel().refreshes;
     const uint64_t changes = shelf().changes();
-    open_.reset();
-    EXPECT_EQ(shelf().changes(), changes + 1);
-    EXPECT_TRUE(shelf().clients().empty());
-    EXPECT_EQ(shelf().selected(), nullptr);
+    EXPECT_THROW(shelf().apply(broken, client()), StateError) << "the refused block is reported";
+    EXPECT_EQ(panel().refreshes, refreshes + 1);
+    EXPECT_EQ(shelf().changes(), changes + 1) << "pages showing the shelf look again";
+    EXPECT_EQ(filter_.save(), before) << "the good blocks before the refused one are not taken either";
+
+    const Json keys = {{{"time", 0}, {"value", 20}}, {{"time", 1}, {"value", 40}}};
+    const int64_t keyed =
+        shelf().store().add(presetFor("Keyed", {centre[0], centre[1], {{"channel", "Zoom"}, {"keys", keys}}}));
+    host_.setEditTime(0.5);
+    EXPECT_NO_THROW(shelf().apply(keyed, client()));
+    EXPECT_GT(panel().refreshes, refreshes + 1);
+    EXPECT_EQ(filter_.describe(), "Vorlux  (0.25, -0.5)  20");
 }
 
 TEST_F(ShelfPanel, ACopyKeepsItsOwnPanelAndShelfSubscription) {
@@ -155,7 +132,7 @@ TEST_F(ShelfPanel, ACopyKeepsItsOwnPanelAndShelfSubscription) {
     EXPECT_EQ(client().data, filter_.instance());
 }
 
-TEST_F(ShelfPanel, SelectingAPanelSelectsItsInstanceOnTheShelf) {
+TEST_F(ShelfPanel, SelectingAPanelSelectsItsInstanceOnTheShelfAndClosingItUnsubscribesIt) {
     press(kOpenShelf);
     ASSERT_EQ(shelf().selected(), &client());
     HostedFilter other(server_);
@@ -171,6 +148,13 @@ TEST_F(ShelfPanel, SelectingAPanelSelectsItsInstanceOnTheShelf) {
     EXPECT_EQ(shelf().changes(), changes + 1);
     open_->notify(HOST_PANEL_EVENT_SELECT);
     EXPECT_EQ(shelf().selected(), &client());
+
+    changes = shelf().changes();
+    open_.reset();
+    EXPECT_EQ(shelf().changes(), changes + 1);
+    ASSERT_EQ(shelf().clients().size(), 1u);
+    EXPECT_EQ(shelf().clients()[0].get(), &otherClient);
+    EXPECT_EQ(shelf().selected(), nullptr);
 }
 
 class ShelfDrawer : public ::testing::Test {
@@ -220,14 +204,6 @@ TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresets) {
     EXPECT_FALSE(shelf_.describe()["open"].get<bool>());
 }
 
-TEST_F(ShelfDrawer, APresetTheModuleRefusesIsAnsweredWithItsTextAndARedraw) {
-    const int64_t id = host_.shelf()->store().add(presetFor("Broken", {{{"channel", "Zoom"}, {"value", "deep"}}}));
-    const Json applied = shelf_.apply(id);
-    EXPECT_EQ(applied["redraw"], true);
-    EXPECT_EQ(applied["error"].get<std::string>().rfind("the module refused the preset: channel 'Center.X'", 0), 0u)
-        << applied;
-}
-
 TEST_F(ShelfDrawer, AnAddThatFoundTheDatabaseLockedIsShownUntilAnAddSucceeds) {
     sqlite3 *other;
     ASSERT_EQ(sqlite3_open(host_.shelf()->store().file().c_str(), &other), SQLITE_OK);
@@ -247,7 +223,7 @@ TEST_F(ShelfDrawer, AnAddThatFoundTheDatabaseLockedIsShownUntilAnAddSucceeds) {
     EXPECT_EQ(added["error"], "");
 }
 
-TEST_F(ShelfDrawer, PresetsOfOtherPlugInsAreNotOffered) {
+TEST_F(ShelfDrawer, PresetsOfOtherPlugInsAreNotOfferedAndOnesTheModuleRefusesAreAnsweredWithTheirText) {
     Preset other = presetFor("Other", {});
     other.server = "Elsewhere";
     const int64_t id = host_.shelf()->store().add(other);
@@ -258,6 +234,12 @@ TEST_F(ShelfDrawer, PresetsOfOtherPlugInsAreNotOffered) {
     EXPECT_THROW(shelf_.rename(id, "Mine"), BadRequest);
     EXPECT_THROW(shelf_.remove(id), BadRequest);
     EXPECT_EQ(host_.shelf()->store().get(id)->name, "Other");
+
+    const int64_t broken = host_.shelf()->store().add(presetFor("Broken", {{{"channel", "Zoom"}, {"value", "deep"}}}));
+    const Json applied = shelf_.apply(broken);
+    EXPECT_EQ(applied["redraw"], true);
+    EXPECT_EQ(applied["error"].get<std::string>().rfind("the module refused the preset: channel 'Center.X'", 0), 0u)
+        << applied;
 }
 
 }  // namespace
