@@ -20,8 +20,6 @@
 #include "qzhost/image/image_files.h"
 #include "qzhost/scene/default_scene.h"
 #include "qzhost/scene/loaded_scene.h"
-#include "qzhost/services/host.h"
-#include "qzhost/web/panel_session.h"
 #include "tests/host_errors.h"
 #include "tests/session_helpers.h"
 
@@ -59,74 +57,46 @@ extern "C" int rename(const char *from, const char *to) noexcept {
     return real(from, to);
 }
 
-namespace {
-
-class Saves : public ::testing::Test {
-protected:
-    Saves() {
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-        fileCalls.clear();
-    }
-    ~Saves() override { fsyncFails = false; }
-
+TEST(Saves, EachCallerSyncsTheNewFileBeforeRenamingItIntoPlaceSoAFailedSyncLeavesTheOldFileByteForByte) {
+    const fs::path folder = fs::path(::testing::TempDir()) / "vorlux-durability";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string old{"old bytes\n\0\xff kept", 17};
+    Host host;
+    const Frame frame{2, 2, std::vector<float>(16, 0.5f)};
     // Each way the host writes a file the user keeps, writing `file`.
-    std::vector<std::pair<std::string, std::function<void(const fs::path &)>>> callers() {
-        return {
-            {"scene file", [](const fs::path &file) { writeSceneFile(file, defaultScene()); }},
-            {"panel save", [this](const fs::path &file) {
-                 LoadedScene scene(host_, oneVorluxFilter(), {});
-                 PanelSession(scene, file, {16, 12}).save();
-             }},
-            {"png frame", [this](const fs::path &file) { writeImage(frame_, file, ImageFormat::Png8); }},
-            {"exr frame", [this](const fs::path &file) { writeImage(frame_, file, ImageFormat::Exr); }},
-        };
-    }
+    const std::pair<std::string, std::function<void(const fs::path &)>> callers[] = {
+        {"scene file", [](const fs::path &file) { writeSceneFile(file, defaultScene()); }},
+        {"panel save", [&](const fs::path &file) {
+             LoadedScene scene(host, oneVorluxFilter(), {});
+             PanelSession(scene, file, {16, 12}).save();
+         }},
+        {"png frame", [&](const fs::path &file) { writeImage(frame, file, ImageFormat::Png8); }},
+        {"exr frame", [&](const fs::path &file) { writeImage(frame, file, ImageFormat::Exr); }},
+    };
+    for (const auto &[caller, save] : callers) {
+        SCOPED_TRACE(caller);
+        // The file with its old bytes, the only entry of the folder.
+        const fs::path file = folder / "kept";
+        std::ofstream(file, std::ios::binary) << old;
+        fsyncFails = true;
+        const std::string error = errorOf([&] { save(file); });
+        EXPECT_NE(error.find("cannot write '" + file.string() + "'"), std::string::npos) << error;
+        fsyncFails = false;
+        EXPECT_EQ(contentOf(file), old);
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1) << "the temporary file is left";
 
-    // The file and its old bytes, the only entry of the folder.
-    fs::path oldFile(const std::string &name) {
-        const fs::path file = folder_ / name;
-        std::ofstream(file, std::ios::binary) << old_;
-        return file;
-    }
-
-    const std::string old_{"old bytes\n\0\xff kept", 17};
-    // One folder per test, since ctest runs the tests side by side.
-    const fs::path folder_ = fs::path(::testing::TempDir()) /
-                             ("vorlux-durability-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    Host host_;
-    Frame frame_{2, 2, std::vector<float>(16, 0.5f)};
-};
-
-TEST_F(Saves, EachCallerSyncsTheNewFileBeforeRenamingItIntoPlace) {
-    for (const auto &[caller, save] : callers()) {
-        const fs::path file = oldFile("kept");
         fileCalls.clear();
         save(file);
-        EXPECT_NE(contentOf(file), old_) << caller;
+        EXPECT_NE(contentOf(file), old);
         // The last rename is the one into place; a sync of its source comes first.
         const auto renamed = std::find_if(fileCalls.rbegin(), fileCalls.rend(),
                                           [](const std::string &call) { return call.starts_with("rename "); });
-        ASSERT_NE(renamed, fileCalls.rend()) << caller << " wrote in place";
+        ASSERT_NE(renamed, fileCalls.rend()) << "written in place";
         const std::string from = renamed->substr(7, renamed->find(' ', 7) - 7);
-        EXPECT_EQ(renamed->substr(8 + from.size()), file.string()) << caller;
-        EXPECT_EQ(pendingFileTarget(from), file) << caller << " wrote through " << from << ", which a reader takes for a finished file";
-        EXPECT_NE(std::find(fileCalls.begin(), fileCalls.end(), "fsync " + from), fileCalls.end())
-            << caller << " renamed " << from << " unsynced";
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << caller;
+        EXPECT_EQ(renamed->substr(8 + from.size()), file.string());
+        EXPECT_EQ(pendingFileTarget(from), file) << "written through " << from << ", which a reader takes for a finished file";
+        EXPECT_NE(std::find(fileCalls.begin(), fileCalls.end(), "fsync " + from), fileCalls.end()) << from << " unsynced";
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
     }
 }
-
-TEST_F(Saves, AFailedSyncThroughEachCallerLeavesTheOldFileByteForByte) {
-    for (const auto &[caller, save] : callers()) {
-        const fs::path file = oldFile("kept");
-        fsyncFails = true;
-        const std::string error = errorOf([&] { save(file); });
-        EXPECT_NE(error.find("cannot write '" + file.string() + "'"), std::string::npos) << caller << ": " << error;
-        fsyncFails = false;
-        EXPECT_EQ(contentOf(file), old_) << caller;
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), {}), 1) << caller << " left its temporary file";
-    }
-}
-
-}  // namespace
