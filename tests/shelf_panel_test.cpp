@@ -53,7 +53,8 @@ TEST_F(ShelfPanel, AddPresetOpensAClosedShelfFirstAndOtherwiseOnlyAdds) {
     for (const auto &step : steps) {
         SCOPED_TRACE(step.step);
         const uint64_t before = shelf().changes();
-        step.button ? press(step.button) : shelf().close(client());
+        if (step.button != 0) press(step.button);
+        else shelf().close(client());
         EXPECT_EQ(client().open, step.open);
         EXPECT_EQ(presets().size(), step.presets);
         EXPECT_EQ(shelf().changes(), before + step.changes);
@@ -113,12 +114,26 @@ TEST_F(ShelfPanel, ApplyingAPresetTakesItWholeOrNotAtAllAndRefreshesThePanel) {
     EXPECT_EQ(filter_.describe(), "Vorlux  (0.25, -0.5)  20");
 }
 
-TEST_F(ShelfPanel, ACopyKeepsItsOwnPanelAndShelfSubscription) {
+// Two instances with panels open: each panel selects, refreshes and
+// unsubscribes its own instance, also after one is copied onto the other.
+TEST_F(ShelfPanel, EachPanelSelectsRefreshesAndUnsubscribesItsOwnInstanceAlsoAfterACopy) {
+    press(kOpenShelf);
+    ASSERT_EQ(shelf().selected(), &client());
     HostedFilter other(server_);
+    uint64_t changes = shelf().changes();
     std::optional<OpenPanel> otherPanel{std::in_place, host_, other};
-    other.copyFrom(filter_);
-
+    EXPECT_EQ(shelf().changes(), changes + 1) << "a new subscriber";
     ShelfClient &otherClient = *shelf().clients().at(1);
+    ASSERT_EQ(shelf().selected(), &client()) << "opening a panel selects nothing yet";
+
+    changes = shelf().changes();
+    otherPanel->notify(HOST_PANEL_EVENT_SELECT);
+    EXPECT_EQ(shelf().selected(), &otherClient);
+    EXPECT_EQ(shelf().changes(), changes + 1);
+    open_->notify(HOST_PANEL_EVENT_SELECT);
+    EXPECT_EQ(shelf().selected(), &client());
+
+    other.copyFrom(filter_);
     ASSERT_EQ(otherClient.data, other.instance());
     const int64_t id = shelf().store().add(presetFor("Plain", filter_.save()));
     const unsigned refreshes = panel().refreshes;
@@ -130,30 +145,11 @@ TEST_F(ShelfPanel, ACopyKeepsItsOwnPanelAndShelfSubscription) {
     otherPanel.reset();
     ASSERT_EQ(shelf().clients().size(), 1u);
     EXPECT_EQ(client().data, filter_.instance());
-}
-
-TEST_F(ShelfPanel, SelectingAPanelSelectsItsInstanceOnTheShelfAndClosingItUnsubscribesIt) {
-    press(kOpenShelf);
-    ASSERT_EQ(shelf().selected(), &client());
-    HostedFilter other(server_);
-    uint64_t changes = shelf().changes();
-    OpenPanel otherPanel(host_, other);
-    EXPECT_EQ(shelf().changes(), changes + 1) << "a new subscriber";
-    ShelfClient &otherClient = *shelf().clients().at(1);
-    ASSERT_EQ(shelf().selected(), &client()) << "opening a panel selects nothing yet";
-
-    changes = shelf().changes();
-    otherPanel.notify(HOST_PANEL_EVENT_SELECT);
-    EXPECT_EQ(shelf().selected(), &otherClient);
-    EXPECT_EQ(shelf().changes(), changes + 1);
-    open_->notify(HOST_PANEL_EVENT_SELECT);
-    EXPECT_EQ(shelf().selected(), &client());
-
+    // The selected one last, so that its selection must go with it.
     changes = shelf().changes();
     open_.reset();
     EXPECT_EQ(shelf().changes(), changes + 1);
-    ASSERT_EQ(shelf().clients().size(), 1u);
-    EXPECT_EQ(shelf().clients()[0].get(), &otherClient);
+    EXPECT_TRUE(shelf().clients().empty());
     EXPECT_EQ(shelf().selected(), nullptr);
 }
 
@@ -167,11 +163,25 @@ protected:
     ShelfSession shelf_{session_};
 };
 
-TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresets) {
+TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresetsAndShowsAnAddThatFoundTheDatabaseLocked) {
     EXPECT_EQ(shelf_.describe(), Json::parse(R"({"available": true, "open": false, "presets": [], "current": [],
                                                 "error": "", "longestName": 100})"));
+    // An add that finds the database locked opens the drawer too, and its failure shows until an add succeeds.
+    sqlite3 *other;
+    ASSERT_EQ(sqlite3_open(host_.shelf()->store().file().c_str(), &other), SQLITE_OK);
+    sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    session_.pressButton(kAddPreset);
+    const Json locked = shelf_.describe();
+    EXPECT_TRUE(locked["open"].get<bool>());
+    EXPECT_TRUE(locked["presets"].empty());
+    EXPECT_NE(locked["error"].get<std::string>().find("cannot add a preset: it is locked by another program"),
+              std::string::npos);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
     session_.pressButton(kAddPreset);
     Json shelf = shelf_.describe();
+    EXPECT_EQ(shelf["error"], "");
     ASSERT_TRUE(shelf["open"].get<bool>());
     ASSERT_EQ(shelf["presets"].size(), 1u);
     const int64_t id = shelf["presets"][0]["id"];
@@ -202,25 +212,6 @@ TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresets) {
     EXPECT_THROW(shelf_.apply(id), BadRequest);
     shelf_.close();
     EXPECT_FALSE(shelf_.describe()["open"].get<bool>());
-}
-
-TEST_F(ShelfDrawer, AnAddThatFoundTheDatabaseLockedIsShownUntilAnAddSucceeds) {
-    sqlite3 *other;
-    ASSERT_EQ(sqlite3_open(host_.shelf()->store().file().c_str(), &other), SQLITE_OK);
-    sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    session_.pressButton(kAddPreset);
-    const Json locked = shelf_.describe();
-    EXPECT_TRUE(locked["open"].get<bool>());
-    EXPECT_TRUE(locked["presets"].empty());
-    EXPECT_NE(locked["error"].get<std::string>().find("cannot add a preset: it is locked by another program"),
-              std::string::npos);
-    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
-
-    session_.pressButton(kAddPreset);
-    const Json added = shelf_.describe();
-    EXPECT_EQ(added["presets"].size(), 1u);
-    EXPECT_EQ(added["error"], "");
 }
 
 TEST_F(ShelfDrawer, PresetsOfOtherPlugInsAreNotOfferedAndOnesTheModuleRefusesAreAnsweredWithTheirText) {
