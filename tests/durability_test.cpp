@@ -33,9 +33,8 @@ std::vector<std::string> fileCalls;
 bool fsyncFails = false;
 
 std::string pathOf(int fd) {
-    const fs::path link = "/proc/self/fd/" + std::to_string(fd);
     std::error_code error;
-    const fs::path target = fs::read_symlink(link, error);
+    const fs::path target = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
     return error ? "?" : target.string();
 }
 

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 
 #include "qzhost/base/error.h"
@@ -119,10 +118,7 @@ TEST(PresetStore, NamesAreTextAndStrangeStoredBytesAreShownReplaced) {
 TEST(PresetStore, UnusableOrHeldDatabasesAreReportedNotUsedAndNothingClaimsSuccess) {
     const fs::path file = freshShelf();
     const std::string database = "shelf database '" + file.string() + "'";
-    std::ofstream(file) << "these are not the bytes of a database";
-    EXPECT_EQ(errorOf([&] { PresetStore store(file); }), database + ": cannot be read: file is not a database");
-
-    fs::remove(file);
+    // A file that is not a database at all: the command-line test tries a panel with one.
     OtherProgram other(file);
     // Held while another program is still creating it: qzhost cannot set it up.
     other.run("BEGIN IMMEDIATE");
