@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fractal/fractal.h"
@@ -23,6 +24,10 @@ struct Frame {
     ViewGeometry view;
 };
 
+struct Pixel {
+    int x, y;
+};
+
 ViewGeometry squareView(double centreX, double centreY, double zoom, int width) {
     ViewGeometry view{centreX, centreY, zoom, 0.0, 0.0};
     vorlux::applySquareSteps(view, width);
@@ -34,83 +39,61 @@ ViewGeometry squareView(double centreX, double centreY, double zoom, int width) 
 // where the disc meets it, a minibrot and the edge the built-in scene zooms into, where neighbouring
 // pixels take hundreds of steps and counts change from pixel to pixel.
 std::vector<Frame> frames() {
-    struct Size {
-        int width, height;
-    };
-    const Size sizes[] = {{1, 9}, {7, 7}, {9, 13}, {1281, 40}};
-    struct Centre {
-        double x, y, zoom;
-    };
-    const Centre centres[] = {{0.25, 0.0, 1e7},
-                              {-0.75, 0.0, 1e9},
-                              {-0.743643887, 0.131825904, 1e6},
-                              {-0.2271, 0.8103, 3e4},
-                              {-0.222, 0.8, 15.0}};
+    const std::pair<int, int> sizes[] = {{1, 9}, {7, 7}, {9, 13}, {1281, 40}};
+    const std::tuple<double, double, double> centres[] = {
+        {0.25, 0.0, 1e7}, {-0.75, 0.0, 1e9}, {-0.743643887, 0.131825904, 1e6}, {-0.2271, 0.8103, 3e4},
+        {-0.222, 0.8, 15.0}};
     std::vector<Frame> result;
-    for (const Centre &centre : centres) {
-        for (const Size &size : sizes) {
-            result.push_back({size.width, size.height, squareView(centre.x, centre.y, centre.zoom, size.width)});
-        }
+    for (const auto &[x, y, zoom] : centres) {
+        for (const auto &[width, height] : sizes) result.push_back({width, height, squareView(x, y, zoom, width)});
     }
     return result;
 }
 
-std::vector<int> referenceCounts(const Frame &frame) {
-    std::vector<int> counts;
-    for (int y = 0; y < frame.height; ++y) {
-        for (int x = 0; x < frame.width; ++x) {
-            const vorlux::PlanePoint c = vorlux::planePoint(x, y, frame.width, frame.height, frame.view);
-            counts.push_back(vorlux::escapeCountReference(c.cr, c.ci));
-        }
-    }
-    return counts;
+int referenceCount(const Frame &frame, const Pixel &pixel) {
+    const vorlux::PlanePoint c = vorlux::planePoint(pixel.x, pixel.y, frame.width, frame.height, frame.view);
+    return vorlux::escapeCountReference(c.cr, c.ci);
 }
 
-std::string where(const Frame &frame, int x, int y) {
+int pixelCount(const Frame &frame, const Pixel &pixel) {
+    return vorlux::pixelCount(pixel.x, pixel.y, frame.width, frame.height, frame.view);
+}
+
+std::string where(const Frame &frame, const Pixel &pixel) {
     char text[160];
-    std::snprintf(text, sizeof text, "pixel (%d, %d) of a %dx%d frame at (%a, %a) zoom %g", x, y, frame.width,
-                  frame.height, frame.view.centerX, frame.view.centerY, frame.view.zoom);
+    std::snprintf(text, sizeof text, "pixel (%d, %d) of a %dx%d frame at (%a, %a) zoom %g", pixel.x, pixel.y,
+                  frame.width, frame.height, frame.view.centerX, frame.view.centerY, frame.view.zoom);
     return text;
 }
 
-struct Pixel {
-    int x, y;
-};
-
-std::vector<Pixel> rowOrder(const Frame &frame) {
+// Tiles walked one after another, each row by row, as hosts that split a frame between threads ask
+// for pixels: one tile of the whole frame is the row order and tiles one column wide the column
+// order; with 5x5 tiles the walk along a row breaks in the middle of a run, with 32x32 tiles a run
+// reaches into the next tile.
+std::vector<Pixel> tileOrder(const Frame &frame, int tileWidth, int tileHeight) {
     std::vector<Pixel> order;
-    for (int y = 0; y < frame.height; ++y) {
-        for (int x = 0; x < frame.width; ++x) order.push_back({x, y});
-    }
-    return order;
-}
-
-std::vector<Pixel> columnOrder(const Frame &frame) {
-    std::vector<Pixel> order;
-    for (int x = 0; x < frame.width; ++x) {
-        for (int y = 0; y < frame.height; ++y) order.push_back({x, y});
-    }
-    return order;
-}
-
-// Square tiles, as hosts that split a frame between threads ask for them: with 5x5 tiles the walk
-// along a row breaks in the middle of a run, with 32x32 tiles a run reaches into the next tile.
-std::vector<Pixel> tileOrder(const Frame &frame, int tile) {
-    std::vector<Pixel> order;
-    for (int ty = 0; ty < frame.height; ty += tile) {
-        for (int tx = 0; tx < frame.width; tx += tile) {
-            for (int y = ty; y < std::min(ty + tile, frame.height); ++y) {
-                for (int x = tx; x < std::min(tx + tile, frame.width); ++x) order.push_back({x, y});
+    for (int ty = 0; ty < frame.height; ty += tileHeight) {
+        for (int tx = 0; tx < frame.width; tx += tileWidth) {
+            for (int y = ty; y < std::min(ty + tileHeight, frame.height); ++y) {
+                for (int x = tx; x < std::min(tx + tileWidth, frame.width); ++x) order.push_back({x, y});
             }
         }
     }
     return order;
 }
 
+std::vector<Pixel> rowOrder(const Frame &frame) { return tileOrder(frame, frame.width, frame.height); }
+
 std::vector<Pixel> shuffledOrder(const Frame &frame) {
     std::vector<Pixel> order = rowOrder(frame);
     std::shuffle(order.begin(), order.end(), std::mt19937_64(3));
     return order;
+}
+
+std::vector<int> referenceCounts(const Frame &frame) {
+    std::vector<int> counts;
+    for (const Pixel &pixel : rowOrder(frame)) counts.push_back(referenceCount(frame, pixel));
+    return counts;
 }
 
 TEST(RowEngine, EveryInstructionSetGivesThePlainLoopsCounts) {
@@ -126,7 +109,7 @@ TEST(RowEngine, EveryInstructionSetGivesThePlainLoopsCounts) {
             for (int y = 0; y < frame.height; ++y) {
                 vorlux::rowCounts(0, y, frame.width, frame.width, frame.height, frame.view, cr.data(), got.data());
                 for (int x = 0; x < frame.width; ++x) {
-                    ASSERT_EQ(got[x], want[y * frame.width + x]) << path << ", " << where(frame, x, y);
+                    ASSERT_EQ(got[x], want[y * frame.width + x]) << path << ", " << where(frame, {x, y});
                 }
             }
         }
@@ -138,12 +121,10 @@ TEST(RowEngine, EveryInstructionSetGivesThePlainLoopsCounts) {
 TEST(PixelRuns, AnyOrderOfCallsGivesThePlainLoopsCounts) {
     for (const Frame &frame : frames()) {
         const std::vector<int> want = referenceCounts(frame);
-        for (const auto &order : {rowOrder(frame), columnOrder(frame), tileOrder(frame, 5), tileOrder(frame, 32),
-                                  shuffledOrder(frame)}) {
+        for (const auto &order : {rowOrder(frame), tileOrder(frame, 1, frame.height), tileOrder(frame, 5, 5),
+                                  tileOrder(frame, 32, 32), shuffledOrder(frame)}) {
             for (const Pixel &pixel : order) {
-                ASSERT_EQ(vorlux::pixelCount(pixel.x, pixel.y, frame.width, frame.height, frame.view),
-                          want[pixel.y * frame.width + pixel.x])
-                    << where(frame, pixel.x, pixel.y);
+                ASSERT_EQ(pixelCount(frame, pixel), want[pixel.y * frame.width + pixel.x]) << where(frame, pixel);
             }
         }
     }
@@ -152,14 +133,12 @@ TEST(PixelRuns, AnyOrderOfCallsGivesThePlainLoopsCounts) {
 // A walk that goes on along the same row of a frame with another view (another instance, or the
 // next frame of an animation) must not be answered from the counts of the first view.
 TEST(PixelRuns, AChangedViewInTheMiddleOfAWalkIsCountedAfresh) {
-    const int width = 64;
-    const ViewGeometry first = squareView(-0.2271, 0.8103, 3e4, width);
-    ViewGeometry second = first;
-    second.centerX += 5 * first.stepX;  // the same row, shifted by five pixels
-    for (int x = 0; x < width; ++x) {
-        const ViewGeometry &view = x < 10 ? first : second;
-        const vorlux::PlanePoint c = vorlux::planePoint(x, 3, width, 7, view);
-        ASSERT_EQ(vorlux::pixelCount(x, 3, width, 7, view), vorlux::escapeCountReference(c.cr, c.ci)) << x;
+    const Frame first{64, 7, squareView(-0.2271, 0.8103, 3e4, 64)};
+    Frame second = first;
+    second.view.centerX += 5 * first.view.stepX;  // the same row, shifted by five pixels
+    for (int x = 0; x < first.width; ++x) {
+        const Frame &frame = x < 10 ? first : second;
+        ASSERT_EQ(pixelCount(frame, {x, 3}), referenceCount(frame, {x, 3})) << x;
     }
 }
 
@@ -172,10 +151,7 @@ TEST(PixelRuns, ThreadsWalkingDifferentViewsKeepTheirOwnCounts) {
     int mismatches[2] = {0, 0};
     const auto walk = [](const Frame &f, const std::vector<int> &counts, int &wrong) {
         for (int repeat = 0; repeat < 3; ++repeat) {
-            for (const Pixel &pixel : rowOrder(f)) {
-                wrong += vorlux::pixelCount(pixel.x, pixel.y, f.width, f.height, f.view) !=
-                         counts[pixel.y * f.width + pixel.x];
-            }
+            for (const Pixel &pixel : rowOrder(f)) wrong += pixelCount(f, pixel) != counts[pixel.y * f.width + pixel.x];
         }
     };
     std::thread other(walk, std::cref(shifted), std::cref(wantShifted), std::ref(mismatches[1]));
@@ -190,9 +166,8 @@ TEST(PixelRuns, PointColourIsTheColourOfThePixelsCount) {
     for (const Pixel &pixel : rowOrder(frame)) {
         float rgb[3];
         vorlux::pointColour(pixel.x, pixel.y, frame.width, frame.height, frame.view, rgb);
-        const vorlux::PlanePoint c = vorlux::planePoint(pixel.x, pixel.y, frame.width, frame.height, frame.view);
-        const float *want = vorlux::countColour(vorlux::escapeCountReference(c.cr, c.ci));
-        ASSERT_TRUE(std::equal(rgb, rgb + 3, want)) << where(frame, pixel.x, pixel.y);
+        const float *want = vorlux::countColour(referenceCount(frame, pixel));
+        ASSERT_TRUE(std::equal(rgb, rgb + 3, want)) << where(frame, pixel);
     }
 }
 
