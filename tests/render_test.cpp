@@ -12,7 +12,6 @@
 #include <OpenEXR/ImfInputFile.h>
 
 #include "fractal/fractal.h"
-#include "qzhost/base/error.h"
 #include "qzhost/image/image_files.h"
 #include "qzhost/render/progress.h"
 #include "qzhost/render/render_job.h"
@@ -26,15 +25,16 @@ namespace fs = std::filesystem;
 namespace {
 
 SceneDocument sceneOf(int width, int height, double aspect, Json zoom) {
-    SceneDocument scene;
-    scene.frames = FrameSettings{width, height, aspect, 24.0, 0, 5};
-    FilterEntry filter;
-    filter.module = VORLUX_MODULE_FILE;
-    filter.state = std::vector<Json>{{{"channel", "Center.X"}, {"value", -0.222}},
-                                     {{"channel", "Center.Y"}, {"value", 0.8}},
-                                     zoom};
-    scene.filters.push_back(filter);
-    return scene;
+    const std::vector<Json> view{{{"channel", "Center.X"}, {"value", -0.222}},
+                                 {{"channel", "Center.Y"}, {"value", 0.8}}, zoom};
+    return {FrameSettings{width, height, aspect, 24.0, 0, 5}, {{.module = VORLUX_MODULE_FILE, .state = view}}};
+}
+
+// The zoom keyed from one value at time zero to another at the given time, exponentially by default.
+Json zoomKeys(double from, double time, double to, bool exponential = true) {
+    Json first{{"time", 0}, {"value", from}};
+    if (exponential) first["curve"] = "exponential";
+    return {{"channel", "Zoom"}, {"keys", {first, {{"time", time}, {"value", to}}}}};
 }
 
 SceneDocument defaultView(int width, int height, double aspect = 1.0) {
@@ -77,30 +77,29 @@ std::vector<float> readExr(const fs::path &file) {
 }
 
 // Raises the stop flag once the given number of frames is done.
-class StopAfter : public ProgressDisplay {
-public:
-    StopAfter(std::atomic<bool> &stop, int frames) : stop_(stop), frames_(frames) {}
+struct StopAfter : ProgressDisplay {
+    StopAfter(std::atomic<bool> &stop, int frames) : stop(stop), frames(frames) {}
     void update(const RenderProgress &p, const fs::path &) override {
-        if (p.done >= frames_) stop_ = true;
+        if (p.done >= frames) stop = true;
     }
     void finish(const RenderProgress &) override {}
 
-private:
-    std::atomic<bool> &stop_;
-    int frames_;
+    std::atomic<bool> &stop;
+    int frames;
 };
 
-RenderRequest requestFor(const LoadedScene &scene, const fs::path &folder, int first, int last, int threads) {
-    RenderRequest request;
-    request.frames = scene.frames();
-    request.frames.first = first;
-    request.frames.last = last;
-    request.threads = threads;
-    request.folder = folder;
+// Frames first..last into an empty folder.
+RenderRequest requestFor(const LoadedScene &scene, const fs::path &folder, int first, int last, int threads,
+                         ImageFormat format = ImageFormat::Png8) {
     fs::remove_all(folder);
     fs::create_directories(folder);
+    RenderRequest request{.frames = scene.frames(), .threads = threads, .folder = folder, .format = format};
+    request.frames.first = first;
+    request.frames.last = last;
     return request;
 }
+
+long filesIn(const fs::path &folder) { return std::distance(fs::directory_iterator(folder), {}); }
 
 class Rendering : public ::testing::Test {
 protected:
@@ -133,9 +132,7 @@ TEST_F(Rendering, PixelAspectTwoHalvesTheVerticalStep) {
 }
 
 TEST_F(Rendering, AnimatedZoomIsSampledOncePerFrame) {
-    LoadedScene scene(host_, sceneOf(160, 120, 1.0, Json::parse(R"({"channel": "Zoom", "keys": [
-        {"time": 0, "value": 1, "curve": "exponential"}, {"time": 1, "value": 100}]})")),
-                      "");
+    LoadedScene scene(host_, sceneOf(160, 120, 1.0, zoomKeys(1, 1, 100)), "");
     // Frame 12 at 24 frames per second is half a second in: zoom 10 for every
     // pixel, the last row as much as the first.
     const Frame frame = renderOne(scene, 12);
@@ -152,9 +149,7 @@ TEST_F(Rendering, AnimatedZoomIsSampledOncePerFrame) {
 }
 
 TEST_F(Rendering, FilesAreTheSameWhateverTheThreadsAndTheRange) {
-    LoadedScene scene(host_, sceneOf(96, 64, 1.0, Json::parse(R"({"channel": "Zoom", "keys": [
-        {"time": 0, "value": 15, "curve": "exponential"}, {"time": 0.25, "value": 1500}]})")),
-                      "");
+    LoadedScene scene(host_, sceneOf(96, 64, 1.0, zoomKeys(15, 0.25, 1500)), "");
     const RenderRequest full = requestFor(scene, folder_ / "full", 0, 5, 1);
     ASSERT_TRUE(runRender(scene, full, stop_, *silent_, progress_));
     const RenderRequest part = requestFor(scene, folder_ / "part", 2, 3, 4);
@@ -163,7 +158,7 @@ TEST_F(Rendering, FilesAreTheSameWhateverTheThreadsAndTheRange) {
         EXPECT_EQ(contentOf(frameFile(part, frame)), contentOf(frameFile(full, frame))) << frame;
     }
     EXPECT_NE(contentOf(frameFile(full, 2)), contentOf(frameFile(full, 3)));
-    EXPECT_EQ(std::distance(fs::directory_iterator(part.folder), {}), 2);
+    EXPECT_EQ(filesIn(part.folder), 2);
     EXPECT_EQ(progress_.pixels, 2 * 96 * 64);
 }
 
@@ -172,7 +167,7 @@ TEST_F(Rendering, InterruptedRenderLeavesWholeFramesAndResumes) {
     RenderRequest request = requestFor(scene, folder_ / "stopped", 0, 5, 2);
     StopAfter stopAfterTwo(stop_, 2);
     EXPECT_FALSE(runRender(scene, request, stop_, stopAfterTwo, progress_));
-    const auto written = std::distance(fs::directory_iterator(request.folder), {});
+    const auto written = filesIn(request.folder);
     EXPECT_GE(written, 2);
     EXPECT_LT(written, 6) << "files are only finished frames, no temporary ones";
 
@@ -182,7 +177,7 @@ TEST_F(Rendering, InterruptedRenderLeavesWholeFramesAndResumes) {
     EXPECT_EQ(progress_.skipped, written);
     EXPECT_EQ(progress_.done, 6);
     EXPECT_EQ(progress_.pixels, (6 - written) * 64 * 48) << "kept frames are not rendered pixels";
-    EXPECT_EQ(std::distance(fs::directory_iterator(request.folder), {}), 6);
+    EXPECT_EQ(filesIn(request.folder), 6);
 }
 
 TEST_F(Rendering, MissingSceneInfoFailsBeforeAnyFrame) {
@@ -196,13 +191,12 @@ TEST_F(Rendering, MissingSceneInfoFailsBeforeAnyFrame) {
 
 TEST_F(Rendering, ExrKeepsTheFloatsAndVideoCollectsTheFrames) {
     LoadedScene scene(host_, defaultView(64, 48), "");
-    RenderRequest request = requestFor(scene, folder_ / "formats", 0, 2, 2);
-    request.format = ImageFormat::Exr;
+    RenderRequest request = requestFor(scene, folder_ / "formats", 0, 2, 2, ImageFormat::Exr);
     request.video = request.folder / "zoom.mp4";
     ASSERT_TRUE(runRender(scene, request, stop_, *silent_, progress_));
     EXPECT_GT(fs::file_size(request.folder / "zoom.mp4"), 0u);
     EXPECT_EQ(readExr(frameFile(request, 0)), renderOne(scene, 0).rgba) << "bit for bit";
-    EXPECT_EQ(std::distance(fs::directory_iterator(request.folder), {}), 4) << "three frames and the video";
+    EXPECT_EQ(filesIn(request.folder), 4) << "three frames and the video";
 }
 
 // Each sample is the nearest of the file's levels, in the byte order PNG
@@ -211,8 +205,7 @@ TEST_F(Rendering, PngFramesHoldEachSampleAtTheNearestLevel) {
     LoadedScene scene(host_, defaultView(64, 48), "");
     const Frame rendered = renderOne(scene, 0);
     for (const auto &[format, levels] : {std::pair{ImageFormat::Png8, 255}, std::pair{ImageFormat::Png16, 65535}}) {
-        RenderRequest request = requestFor(scene, folder_ / "png", 0, 0, 1);
-        request.format = format;
+        const RenderRequest request = requestFor(scene, folder_ / "png", 0, 0, 1, format);
         ASSERT_TRUE(runRender(scene, request, stop_, *silent_, progress_));
         const Frame read = readImage(frameFile(request, 0), format);
         ASSERT_EQ(read.rgba.size(), rendered.rgba.size());
@@ -227,14 +220,14 @@ TEST_F(Rendering, PngFramesHoldEachSampleAtTheNearestLevel) {
 }
 
 TEST_F(Rendering, PreviewRedrawsDoNotTouchTheFrameBeingRendered) {
-    LoadedScene scene(host_, sceneOf(200, 150, 2.0, Json::parse(R"({"channel": "Zoom", "keys": [
-        {"time": 0, "value": 15, "curve": "exponential"}, {"time": 1, "value": 1500}]})")),
-                      "");
-    std::vector<Frame> alone(4);
-    {
+    LoadedScene scene(host_, sceneOf(200, 150, 2.0, zoomKeys(15, 1, 1500)), "");
+    const auto renderFrames = [&] {
+        std::vector<Frame> frames(4);
         Renderer renderer(scene, 200, 150, 2.0, 2);
-        for (int f = 0; f < 4; ++f) renderer.render(f * 6, f * 0.25, alone[f], stop_);
-    }
+        for (int f = 0; f < 4; ++f) renderer.render(f * 6, f * 0.25, frames[f], stop_);
+        return frames;
+    };
+    const std::vector<Frame> alone = renderFrames();
     // The same frames again while the panel redraws its preview (another size,
     // square pixels) as fast as it can, between and during them.
     PanelSession session(scene, folder_ / "unused.json", Size{97, 61});
@@ -245,20 +238,14 @@ TEST_F(Rendering, PreviewRedrawsDoNotTouchTheFrameBeingRendered) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));  // let the renderer take its turn
         }
     });
-    Renderer renderer(scene, 200, 150, 2.0, 2);
-    for (int f = 0; f < 4; ++f) {
-        Frame again;
-        renderer.render(f * 6, f * 0.25, again, stop_);
-        EXPECT_EQ(again.rgba, alone[f].rgba) << "frame " << f * 6;
-    }
+    const std::vector<Frame> again = renderFrames();
     rendering = false;
     redraws.join();
+    for (int f = 0; f < 4; ++f) EXPECT_EQ(again[f].rgba, alone[f].rgba) << "frame " << f * 6;
 }
 
 TEST_F(Rendering, APanelEditDuringARenderIsKeyedAtThePanelsTimeNotTheFrames) {
-    LoadedScene scene(host_, sceneOf(32, 24, 1.0, Json::parse(R"({"channel": "Zoom", "keys": [
-        {"time": 0, "value": 15}, {"time": 4, "value": 60}]})")),
-                      "");
+    LoadedScene scene(host_, sceneOf(32, 24, 1.0, zoomKeys(15, 4, 60, false)), "");
     PanelSession session(scene, folder_ / "unused.json", Size{32, 24});
     Renderer renderer(scene, 32, 24, 1.0, 1);
     Frame frame;
@@ -297,14 +284,8 @@ TEST_F(Rendering, TextsAModuleReturnsAreReportedNotDropped) {
 // rendered took a minute less a quarter second, so the four to come take two
 // (to the nearest second).
 TEST(Progress, TimeLeftCountsOnlyTheFramesThisRunRenderedAndTheRateIsInMegapixels) {
-    RenderProgress progress;
-    progress.frame = 5;
-    progress.total = 10;
-    progress.done = 6;
-    progress.skipped = 4;
-    progress.seconds = 59.75;
-    progress.pixels = 3'000'000;
-    progress.pixelSeconds = 2;
+    const RenderProgress progress{
+        .frame = 5, .done = 6, .total = 10, .skipped = 4, .seconds = 59.75, .pixelSeconds = 2, .pixels = 3'000'000};
     testing::internal::CaptureStderr();
     makeProgressDisplay(ProgressStyle::Lines)->update(progress, "frame-0005.png");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
