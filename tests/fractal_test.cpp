@@ -1,40 +1,35 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
 
 #include "fractal/fractal.h"
 
-using vorlux::escapeCount;
-using vorlux::paletteColour;
-using vorlux::pointColour;
-using vorlux::ViewGeometry;
+using namespace vorlux;
 
 namespace {
 
+using Rgb = std::array<float, 3>;
+
 uint32_t bits(float value) { return std::bit_cast<uint32_t>(value); }
 
-struct Rgb {
-    float r, g, b;
-};
-
 Rgb palette(int count) {
-    float rgb[3];
-    paletteColour(count, rgb);
-    return {rgb[0], rgb[1], rgb[2]};
+    Rgb rgb;
+    paletteColour(count, rgb.data());
+    return rgb;
 }
 
 Rgb colourAt(double px, double py, int width, int height, const ViewGeometry &view) {
-    float rgb[3] = {-1, -1, -1};
-    pointColour(px, py, width, height, view, rgb);
-    return {rgb[0], rgb[1], rgb[2]};
+    Rgb rgb{-1, -1, -1};
+    pointColour(px, py, width, height, view, rgb.data());
+    return rgb;
 }
 
+// Bit for bit: a float comparison would take -0 for 0.
 void expectSame(Rgb got, Rgb want) {
-    EXPECT_EQ(bits(got.r), bits(want.r));
-    EXPECT_EQ(bits(got.g), bits(want.g));
-    EXPECT_EQ(bits(got.b), bits(want.b));
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(bits(got[c]), bits(want[c])) << "channel " << c;
 }
 
 const ViewGeometry kDefaultView{-0.222, 0.8, 15.0, 0.0, 0.0};
@@ -52,40 +47,40 @@ TEST(EscapeCount, BoundaryOfTheRadiusAndTheLimit) {
 
 TEST(PaletteColour, BlendsInDoubleAndRoundsOnce) {
     // Count 40 sits at position 1.09375; a float blend gives the next float up.
-    EXPECT_EQ(bits(palette(40).r), 0x3ECAAA45u);
+    EXPECT_EQ(bits(palette(40)[0]), 0x3ECAAA45u);
     // Count 1: entry 0 blended 7/256 of the way towards entry 1.
     const Rgb one = palette(1);
-    EXPECT_EQ(bits(one.r), bits(0.33333f));
-    EXPECT_EQ(one.g, 0.0f);
-    EXPECT_EQ(one.b, static_cast<float>((0.0 - 0.5) * (7.0 / 256.0) + 0.5));
+    EXPECT_EQ(bits(one[0]), bits(0.33333f));
+    EXPECT_EQ(one[1], 0.0f);
+    EXPECT_EQ(one[2], static_cast<float>((0.0 - 0.5) * (7.0 / 256.0) + 0.5));
 }
 
 TEST(PaletteColour, WrapsEvery256Counts) {
     expectSame(palette(256), {0.33333f, 0.0f, 0.5f});
     // 255 is in the last segment, blending entry 6 (blue) back towards entry 0.
     const Rgb before = palette(255);
-    EXPECT_EQ(before.g, 0.0f);
-    EXPECT_GT(before.b, 0.5f);
-    EXPECT_LT(before.b, 1.0f);
+    EXPECT_EQ(before[1], 0.0f);
+    EXPECT_GT(before[2], 0.5f);
+    EXPECT_LT(before[2], 1.0f);
     expectSame(palette(257), palette(1));
     expectSame(palette(511), palette(255));
 }
 
 TEST(PointColour, DefaultViewCentreAndRenderSteps) {
     ViewGeometry view = kDefaultView;
-    vorlux::applyRenderSteps(view, 640, 1.0);
+    applyRenderSteps(view, 640, 1.0);
     EXPECT_EQ(view.stepX, 3.2 / 15.0 / 640.0);
     EXPECT_EQ(view.stepY, -view.stepX);
     expectSame(colourAt(320, 240, 640, 480, view), {0.33333f, 0.0f, 0.185546875f});
 
-    vorlux::applyRenderSteps(view, 640, 2.0);
+    applyRenderSteps(view, 640, 2.0);
     EXPECT_EQ(view.stepY, -view.stepX / 2.0);
 }
 
 TEST(PointColour, ZoomZeroMakesStepsInfinite) {
     ViewGeometry view = kDefaultView;
     view.zoom = 0.0;
-    vorlux::applySquareSteps(view, 64);
+    applySquareSteps(view, 64);
     ASSERT_TRUE(std::isinf(view.stepX));
     // Off the centre row and column every pixel escapes at once.
     expectSame(colourAt(0, 0, 64, 64, view), palette(1));
@@ -96,10 +91,10 @@ TEST(PointColour, ZoomZeroMakesStepsInfinite) {
 
 TEST(PointColour, HalvingIsAnArithmeticShiftOfTheSize) {
     ViewGeometry view = kDefaultView;
-    vorlux::applySquareSteps(view, 1);
+    applySquareSteps(view, 1);
     // Width 1: the only column sits exactly on centerX, whatever the step.
     expectSame(colourAt(0, 0, 1, 1, view), {0.33333f, 0.0f, 0.185546875f});
     // 641 halves to 320 like 640 does.
-    vorlux::applySquareSteps(view, 641);
+    applySquareSteps(view, 641);
     expectSame(colourAt(320, 240, 641, 481, view), {0.33333f, 0.0f, 0.185546875f});
 }
