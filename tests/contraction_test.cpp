@@ -64,8 +64,7 @@ TEST(Contraction, RowEngineCountsMatchUnfusedArithmeticOnEveryInstructionSet) {
 // product and the sum rounded apart. The view makes the product large beside
 // the centre, where the fused result differs from it for many pixels.
 TEST(Contraction, PlanePointRoundsTheProductAndTheSumApart) {
-    constexpr int kWidth = 1280;
-    constexpr int kHeight = 720;
+    constexpr int kWidth = 1280, kHeight = 720;
     vorlux::ViewGeometry view{1e-3, -1e-3, 0.7, 0.0, 0.0};
     vorlux::applySquareSteps(view, kWidth);
     int fusedWouldDiffer = 0;

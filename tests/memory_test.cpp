@@ -42,16 +42,11 @@ TEST(Memory, FourKRenderStaysWithinTwoFramesAndDoesNotGrow) {
     fs::create_directories(folder);
     // Far outside the set every pixel escapes at once: memory, not time, is
     // what this measures.
-    qzhost::SceneDocument scene;
-    scene.frames = qzhost::FrameSettings{3840, 2160, 1.0, 24.0, 0, 3};
-    qzhost::FilterEntry filter;
-    filter.module = VORLUX_MODULE_FILE;
-    filter.state = std::vector<qzhost::Json>{{{"channel", "Center.X"}, {"value", 5.0}},
-                                             {{"channel", "Center.Y"}, {"value", 5.0}},
-                                             {{"channel", "Zoom"}, {"value", 1.0}}};
-    scene.filters.push_back(filter);
+    const std::vector<qzhost::Json> farView{{{"channel", "Center.X"}, {"value", 5.0}},
+                                            {{"channel", "Center.Y"}, {"value", 5.0}},
+                                            {{"channel", "Zoom"}, {"value", 1.0}}};
     const fs::path file = folder / "far.json";
-    qzhost::writeSceneFile(file, scene);
+    qzhost::writeSceneFile(file, {{3840, 2160, 1.0, 24.0, 0, 3}, {{.module = VORLUX_MODULE_FILE, .state = farView}}});
 
     const long twoFrames = peakBytesOf({"qzhost", "render", file, "-q", "--frames", "0-1", "-o", folder / "two"});
     const long fourFrames = peakBytesOf({"qzhost", "render", file, "-q", "--frames", "0-3", "-o", folder / "four"});

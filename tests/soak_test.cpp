@@ -46,10 +46,7 @@ TEST(Soak, RenderAndPanelTrafficOnOneInstance) {
     const int port = server.bind(0);
     std::thread serving([&] { server.run(); });
 
-    RenderRequest request;
-    request.frames = FrameSettings{96, 54, 1.0, 24.0, 0, 199};
-    request.threads = 2;
-    request.folder = folder;
+    const RenderRequest request{.frames = {96, 54, 1.0, 24.0, 0, 199}, .threads = 2, .folder = folder};
     std::atomic<bool> stop{false};
     RenderProgress progress;
     const auto silent = makeProgressDisplay(ProgressStyle::Quiet);
