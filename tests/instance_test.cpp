@@ -27,8 +27,8 @@ protected:
 TEST_F(Instances, NewInstanceHasThreeChannelsInItsOwnGroup) {
     HostedFilter filter(server_);
     EXPECT_EQ(filter.describe(), "Vorlux  (-0.222, 0.8)  15");
-    const std::vector<std::string> channels{"Image/Vorlux/Center.X", "Image/Vorlux/Center.Y", "Image/Vorlux/Zoom"};
-    EXPECT_EQ(host_.channels().channelPaths(), channels);
+    EXPECT_EQ(host_.channels().channelPaths(),
+              (std::vector<std::string>{"Image/Vorlux/Center.X", "Image/Vorlux/Center.Y", "Image/Vorlux/Zoom"}));
     EXPECT_EQ(filter.save(), viewBlocks(-0.222, 0.8, 15.0));
 }
 
@@ -92,21 +92,14 @@ TEST_F(Instances, FailedActivationKeepsEarlierInstancesWorking) {
     EXPECT_EQ(another.describe(), "Vorlux  (-0.222, 0.8)  15");
 }
 
-namespace {
-
-// The host's parameter service, except that the second creation fails.
-const ParamService *realParams = nullptr;
-int creations = 0;
-ParamHandle createFailingSecond(int type, int flags) {
-    return ++creations == 2 ? nullptr : realParams->create(type, flags);
-}
-
-}  // namespace
-
 TEST_F(Instances, ParameterThatCouldNotBeCreatedIsNeverPassedOn) {
+    // The host's parameter service, except that the second creation fails.
+    static const ParamService *realParams;
+    static int creations;
     realParams = host_.params().table();
+    creations = 0;
     ParamService failing = *realParams;
-    failing.create = createFailingSecond;
+    failing.create = [](int type, int flags) { return ++creations == 2 ? nullptr : realParams->create(type, flags); };
     host_.registry().offer(HOST_PARAMS, &failing);
     FilterServer flaky(module_, "Vorlux", host_.lookup());
 
@@ -122,13 +115,9 @@ TEST_F(Instances, ParameterThatCouldNotBeCreatedIsNeverPassedOn) {
     EXPECT_EQ(broken.describe(), "Vorlux  (-0.222, 0.8)  15");
 }
 
-namespace {
-const char *refuseCopy(ParamHandle, ParamHandle) { return "channels cannot be copied"; }
-}  // namespace
-
 TEST_F(Instances, ACopyTheHostRefusesIsReportedAndKeepsTheView) {
     ParamService refusing = *host_.params().table();
-    refusing.copy = refuseCopy;
+    refusing.copy = [](ParamHandle, ParamHandle) { return "channels cannot be copied"; };
     host_.registry().offer(HOST_PARAMS, &refusing);
     FilterServer server(module_, "Vorlux", host_.lookup());
     HostedFilter source(server);
