@@ -12,10 +12,7 @@ namespace {
 class FilterActivation : public ::testing::Test {
 protected:
     FilterActivation() : module_(VORLUX_MODULE_FILE), installation_(registry_) {
-        registry_.offer(HOST_ITEM_INFO, &itemInfo_);
-        registry_.offer(HOST_ENVELOPES, &envelopes_);
-        registry_.offer(HOST_CHANNEL_INFO, &channelInfo_);
-        registry_.offer(HOST_PARAMS, &params_);
+        for (size_t i = 0; i < services_.size(); ++i) registry_.offer(services_[i], tables_[i]);
         record_ = {&instanceOps_, &item_, &renderOps_, nullptr, nullptr};
     }
 
@@ -35,17 +32,18 @@ protected:
     RenderOps renderOps_{};
     int item_ = 0;
     HandlerRecord record_{};
+    // The services the filter looks up, in the order it looks them up, and the tables offered for them.
+    const std::vector<std::string> services_{HOST_ITEM_INFO, HOST_ENVELOPES, HOST_CHANNEL_INFO, HOST_PARAMS};
+    const void *tables_[4] = {&itemInfo_, &envelopes_, &channelInfo_, &params_};
 };
 
 }  // namespace
 
 TEST(ModuleDescriptor, OffersExactlyTheTwoVorluxServers) {
     LoadedModule module(VORLUX_MODULE_FILE);
-    ASSERT_EQ(module.servers().size(), 2u);
-    EXPECT_EQ(module.servers()[0].className, HOST_FILTER_CLASS);
-    EXPECT_EQ(module.servers()[0].name, "Vorlux");
-    EXPECT_EQ(module.servers()[1].className, HOST_INTERFACE_CLASS);
-    EXPECT_EQ(module.servers()[1].name, "Vorlux");
+    std::vector<std::pair<std::string, std::string>> servers;
+    for (const auto &server : module.servers()) servers.emplace_back(server.className, server.name);
+    EXPECT_EQ(servers, (decltype(servers){{HOST_FILTER_CLASS, "Vorlux"}, {HOST_INTERFACE_CLASS, "Vorlux"}}));
 }
 
 TEST_F(FilterActivation, WrongVersionAnswersOneWithoutAnyLookup) {
@@ -58,16 +56,14 @@ TEST_F(FilterActivation, WrongVersionAnswersOneWithoutAnyLookup) {
 }
 
 TEST_F(FilterActivation, AnyMissingServiceAnswersTwoAfterAllFourLookups) {
-    const std::vector<std::string> asked{HOST_ITEM_INFO, HOST_ENVELOPES, HOST_CHANNEL_INFO, HOST_PARAMS};
-    const void *tables[] = {&itemInfo_, &envelopes_, &channelInfo_, &params_};
-    for (size_t missing = 0; missing < asked.size(); ++missing) {
+    for (size_t missing = 0; missing < services_.size(); ++missing) {
         ServiceRegistry registry;
-        for (size_t i = 0; i < asked.size(); ++i) {
-            if (i != missing) registry.offer(asked[i], tables[i]);
+        for (size_t i = 0; i < services_.size(); ++i) {
+            if (i != missing) registry.offer(services_[i], tables_[i]);
         }
         ServiceRegistry::Installation installed(registry);
-        EXPECT_EQ(activate(4), 2) << asked[missing];
-        EXPECT_EQ(registry.lookups(), asked);
+        EXPECT_EQ(activate(4), 2) << services_[missing];
+        EXPECT_EQ(registry.lookups(), services_);
         EXPECT_EQ(instanceOps_.create, nullptr) << "tables stay unfilled";
         EXPECT_EQ(record_.evaluate, nullptr);
     }
