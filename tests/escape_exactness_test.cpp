@@ -13,12 +13,12 @@
 
 #include "fractal/fractal.h"
 
-using vorlux::escapeCount;
-using vorlux::escapeCountReference;
+using namespace vorlux;
 
 namespace {
 
-// Compares both counts at each point it is shown and reports the first few differences.
+// Compares both counts at each point it is shown. Every difference fails the test; only the first
+// ten are described, so that a broken count does not flood the log.
 struct Comparison {
     long points = 0;
     long mismatches = 0;
@@ -64,7 +64,6 @@ TEST(EscapeCountExactness, RandomPointsOverManyViews) {
             comparison.check(c.real(), c.imag());
         }
     }
-    EXPECT_EQ(comparison.mismatches, 0) << "of " << comparison.points << " points";
 }
 
 // A render asks for the pixels of a row one after another, so each point starts from the cycle
@@ -73,16 +72,15 @@ TEST(EscapeCountExactness, RowsOfFramesInRenderOrder) {
     constexpr int kWidth = 1280, kHeight = 720;
     Comparison comparison;
     for (const View &view : kViews) {
-        vorlux::ViewGeometry geometry{view.centreX, view.centreY, view.zoom, 0.0, 0.0};
-        vorlux::applySquareSteps(geometry, kWidth);
+        ViewGeometry geometry{view.centreX, view.centreY, view.zoom, 0.0, 0.0};
+        applySquareSteps(geometry, kWidth);
         for (int y = 0; y < kHeight; y += 4) {
             for (int x = 0; x < kWidth; ++x) {
-                const vorlux::PlanePoint c = vorlux::planePoint(x, y, kWidth, kHeight, geometry);
+                const PlanePoint c = planePoint(x, y, kWidth, kHeight, geometry);
                 comparison.check(c.cr, c.ci);
             }
         }
     }
-    EXPECT_EQ(comparison.mismatches, 0) << "of " << comparison.points << " points";
 }
 
 // Bisects the segment from a point inside (count 512) to one outside down to adjacent doubles,
@@ -91,7 +89,7 @@ void bisect(std::complex<double> inside, std::complex<double> outside, Compariso
     for (int i = 0; i < 60; ++i) {
         const std::complex<double> middle = inside + (outside - inside) * 0.5;
         if (middle == inside || middle == outside) break;
-        (comparison.check(middle.real(), middle.imag()) == vorlux::kIterationLimit ? inside : outside) = middle;
+        (comparison.check(middle.real(), middle.imag()) == kIterationLimit ? inside : outside) = middle;
     }
 }
 
@@ -102,7 +100,7 @@ TEST(EscapeCountExactness, PointsOnTheBoundaryFoundByBisection) {
         std::vector<std::complex<double>> inside, outside;
         while (inside.size() < 200 || outside.size() < 200) {
             const std::complex<double> c = randomPoint(view, random);
-            (escapeCountReference(c.real(), c.imag()) == vorlux::kIterationLimit ? inside : outside).push_back(c);
+            (escapeCountReference(c.real(), c.imag()) == kIterationLimit ? inside : outside).push_back(c);
             if (inside.empty() && outside.size() > 100000) break;  // a view without interior
         }
         if (inside.empty()) continue;
@@ -113,7 +111,6 @@ TEST(EscapeCountExactness, PointsOnTheBoundaryFoundByBisection) {
         }
     }
     EXPECT_GT(comparison.points, 1500000);
-    EXPECT_EQ(comparison.mismatches, 0) << "of " << comparison.points << " points";
 }
 
 // The main cardioid is c = m/2 - m^2/4 and the period-2 disc c = -1 + m/4 for the multipliers
@@ -140,7 +137,6 @@ TEST(EscapeCountExactness, EdgesOfTheCardioidAndTheDisc) {
             comparison.check(disc.real(), disc.imag());
         }
     }
-    EXPECT_EQ(comparison.mismatches, 0) << "of " << comparison.points << " points";
 }
 
 TEST(EscapeCountExactness, InputsThatAreNotOrdinaryNumbers) {
@@ -161,7 +157,6 @@ TEST(EscapeCountExactness, InputsThatAreNotOrdinaryNumbers) {
         comparison.check(c.real(), c.imag());
         comparison.check(std::nextafter(c.real(), 0.0), std::nextafter(c.imag(), 0.0));
     }
-    EXPECT_EQ(comparison.mismatches, 0);
 }
 
 }  // namespace
