@@ -189,25 +189,23 @@ TEST_F(Rendering, MissingSceneInfoFailsBeforeAnyFrame) {
     EXPECT_TRUE(fs::is_empty(request.folder));
 }
 
-TEST_F(Rendering, ExrKeepsTheFloatsAndVideoCollectsTheFrames) {
+// OpenEXR frames keep the floats bit for bit. PNG frames hold each sample at
+// the nearest of the file's levels, in the byte order PNG files have: the
+// centre's 0.33333 is 85 of 255, not 84.
+TEST_F(Rendering, FramesOnDiskHoldTheRenderedSamplesAndVideoCollectsThem) {
     LoadedScene scene(host_, defaultView(64, 48), "");
     RenderRequest request = requestFor(scene, folder_ / "formats", 0, 2, 2, ImageFormat::Exr);
     request.video = request.folder / "zoom.mp4";
     ASSERT_TRUE(runRender(scene, request, stop_, *silent_, progress_));
-    EXPECT_GT(fs::file_size(request.folder / "zoom.mp4"), 0u);
-    EXPECT_EQ(readExr(frameFile(request, 0)), renderOne(scene, 0).rgba) << "bit for bit";
-    EXPECT_EQ(filesIn(request.folder), 4) << "three frames and the video";
-}
-
-// Each sample is the nearest of the file's levels, in the byte order PNG
-// files have: the centre's 0.33333 is 85 of 255, not 84.
-TEST_F(Rendering, PngFramesHoldEachSampleAtTheNearestLevel) {
-    LoadedScene scene(host_, defaultView(64, 48), "");
     const Frame rendered = renderOne(scene, 0);
+    EXPECT_GT(fs::file_size(request.folder / "zoom.mp4"), 0u);
+    EXPECT_EQ(readExr(frameFile(request, 0)), rendered.rgba) << "bit for bit";
+    EXPECT_EQ(filesIn(request.folder), 4) << "three frames and the video";
+
     for (const auto &[format, levels] : {std::pair{ImageFormat::Png8, 255}, std::pair{ImageFormat::Png16, 65535}}) {
-        const RenderRequest request = requestFor(scene, folder_ / "png", 0, 0, 1, format);
-        ASSERT_TRUE(runRender(scene, request, stop_, *silent_, progress_));
-        const Frame read = readImage(frameFile(request, 0), format);
+        const RenderRequest png = requestFor(scene, folder_ / "png", 0, 0, 1, format);
+        ASSERT_TRUE(runRender(scene, png, stop_, *silent_, progress_));
+        const Frame read = readImage(frameFile(png, 0), format);
         ASSERT_EQ(read.rgba.size(), rendered.rgba.size());
         for (size_t i = 0; i < read.rgba.size(); ++i) {
             if (i % 4 != 3) {
