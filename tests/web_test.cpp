@@ -497,13 +497,15 @@ TEST(PanelServer, EveryChangeIsAnnouncedToTheOpenPages) {
     const int events =
         sentTo(panel.port, "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(panel.port) + "\r\n\r\n");
     std::string received;
+    // The stream's heartbeats come as often as a read times out, so the wait has a deadline of its own.
     const auto nextCount = [&]() -> long {  // -1 when none comes within ten seconds
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         size_t start, end;
         while ((start = received.find("data: ")) == std::string::npos ||
                (end = received.find("\n\n", start)) == std::string::npos) {
             char buffer[4096];
             const ssize_t got = recv(events, buffer, sizeof buffer, 0);
-            if (got <= 0) return -1;
+            if (got <= 0 || std::chrono::steady_clock::now() > deadline) return -1;
             received.append(buffer, got);
         }
         const long count = Json::parse(received.substr(start + 6, end - start - 6)).at("change");
