@@ -268,7 +268,6 @@ TEST_F(Session, ABoxZoomsInOrOutAndAButtonWithoutAShelfChangesNothing) {
     EXPECT_THROW(shelf.close(), BadRequest);
 }
 
-
 // A panel served on a free port until the end of the test.
 struct ServedPanel {
     explicit ServedPanel(std::filesystem::path saveTo) : session(scene, std::move(saveTo), Size{320, 240}), server(session) {
