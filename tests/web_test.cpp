@@ -12,7 +12,6 @@
 #include <atomic>
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <future>
 #include <limits>
 #include <mutex>
@@ -143,7 +142,7 @@ TEST_F(Session, RequestsForWhatThePanelLacksAreRefusedWithoutAModuleCallAndGestu
 }
 
 TEST_F(Session, EditsThatWouldLeaveAnUnloadableSceneAreRefusedAndChangeNothing) {
-    const auto reason = [](const std::function<void()> &edit) {
+    const auto reason = [](const auto &edit) {
         try {
             edit();
         } catch (const BadRequest &e) {
