@@ -94,7 +94,9 @@ protected:
 
     Host host_;
     LoadedScene scene_{host_, oneVorluxFilter(), {}};
-    std::filesystem::path saved_ = std::filesystem::path(::testing::TempDir()) / "session-scene.json";
+    // One scene file per test, since ctest runs the tests side by side.
+    std::filesystem::path saved_ = std::filesystem::path(::testing::TempDir()) /
+                                   (::testing::UnitTest::GetInstance()->current_test_info()->name() + std::string(".json"));
     PanelSession session_{scene_, saved_, {64, 48}};
 };
 
