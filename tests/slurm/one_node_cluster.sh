@@ -8,46 +8,34 @@ set -u
 
 state=$(mktemp -d /tmp/slurm.XXXXXX)  # short: Unix socket paths stay under 108 bytes
 user=$(id -un)
-ctld=""
-node=""
+ctld="" node=""
 
 # A port on 127.0.0.1 that nothing listens on, from a range outside the usual
 # ephemeral ports; runs that start at the same time draw different ones.
-free_port() {
-    local port
-    while :; do
-        port=$((20000 + RANDOM % 12000))
-        [ "$port" != "${1:-}" ] || continue
-        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
-    done
+free_port() {  # free_port [TAKEN]
+    local port=$((20000 + RANDOM % 12000))
+    [ "$port" != "${1:-}" ] && ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || port=$(free_port "$@")
+    echo "$port"
 }
 
 # Polls a test until it holds or the deadline (in tenths of a second) passes.
-poll() {
-    local tenths=$1
-    shift
-    for _ in $(seq "$tenths"); do "$@" && return 0; sleep 0.1; done
-    "$@"
+poll() {  # poll TENTHS TEST...
+    for _ in $(seq "$1"); do "${@:2}" && return 0; sleep 0.1; done
+    "${@:2}"
 }
 
 node_idle() { sinfo --noheader --nodes=node1 --format=%T 2>/dev/null | grep -qx idle; }
 queue_empty() { [ -z "$(squeue --noheader --format=%i 2>/dev/null)" ]; }
 gone() { ! kill -0 "$1" 2>/dev/null; }
 
-stop_daemon() {
-    [ -n "$1" ] || return 0
-    kill -TERM "$1" 2>/dev/null
-    poll 50 gone "$1" || kill -KILL "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
-}
-
 stop_cluster() {
-    if [ -n "$ctld" ]; then
-        scancel --full --quiet --user="$user" 2>/dev/null
-        poll 100 queue_empty || echo "one_node_cluster: jobs still queued at shutdown" >&2
-    fi
-    stop_daemon "$node"
-    stop_daemon "$ctld"
+    [ -z "$ctld" ] || scancel --full --quiet --user="$user" 2>/dev/null
+    [ -z "$ctld" ] || poll 100 queue_empty || echo "one_node_cluster: jobs still queued at shutdown" >&2
+    for daemon in $node $ctld; do  # those started
+        kill -TERM "$daemon" 2>/dev/null
+        poll 50 gone "$daemon" || kill -KILL "$daemon" 2>/dev/null
+        wait "$daemon" 2>/dev/null
+    done
     rm -rf "$state"
 }
 trap stop_cluster EXIT
@@ -55,7 +43,6 @@ trap 'exit 130' INT TERM
 
 ctld_port=$(free_port)
 node_port=$(free_port "$ctld_port")
-cpus=$(nproc)
 export SLURM_CONF=$state/slurm.conf
 mkdir -p "$state/ctld" "$state/spool"
 cat >"$SLURM_CONF" <<CONF
@@ -76,16 +63,13 @@ SlurmctldLogFile=$state/ctld.log
 SlurmdLogFile=$state/node.log
 ProctrackType=proctrack/linuxproc
 TaskPlugin=task/none
-JobAcctGatherType=jobacct_gather/none
-AccountingStorageType=accounting_storage/none
-JobCompType=jobcomp/none
 MailProg=/bin/true
 SchedulerParameters=batch_sched_delay=0
 SlurmdParameters=config_overrides
 SelectType=select/cons_tres
 SelectTypeParameters=CR_CPU
 ReturnToService=2
-NodeName=node1 NodeAddr=127.0.0.1 NodeHostname=localhost CPUs=$cpus State=UNKNOWN
+NodeName=node1 NodeAddr=127.0.0.1 NodeHostname=localhost CPUs=$(nproc) State=UNKNOWN
 PartitionName=render Nodes=node1 Default=YES MaxTime=INFINITE State=UP
 CONF
 
