@@ -26,15 +26,23 @@ expect() {  # expect CODE PATTERN COMMAND...: the code, and the pattern in what 
     shift 2
     "$@" >out 2>err
     local got=$?
-    if [ "$got" != "$code" ] || ! grep -q -- "$pattern" out err; then
-        fail "$* gave $got (wanted $code and '$pattern'): $(cat out err)"
-    fi
+    [ "$got" = "$code" ] && grep -q -- "$pattern" out err || fail "$* gave $got (wanted $code and '$pattern'): $(cat out err)"
+}
+tool() {  # tool FILE SCRIPT: makes FILE, in a folder of its own, an executable script that printf makes of SCRIPT
+    mkdir -p "${1%/*}"
+    printf "$2" >"$1"
+    chmod +x "$1"
+}
+interrupt() {  # interrupt TEST...: Ctrl-C to the last background job once TEST holds (30 s at most); code is its exit
+    local pid=$!
+    for _ in $(seq 300); do "$@" && break; sleep 0.1; done
+    kill -INT $pid
+    wait $pid
+    code=$?
 }
 
 # An ffmpeg that keeps its input as the video: the tasks inherit the PATH.
-mkdir bin
-printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\n' >bin/ffmpeg
-chmod +x bin/ffmpeg
+tool bin/ffmpeg '#!/bin/sh\nfor last; do :; done\ncat >"$last"\n'
 export PATH="$work/bin:$PATH"
 
 # Five chunks, the last one shorter, give the frames and the video input of one local render.
@@ -55,8 +63,8 @@ cmp -s local.rgb split.rgb || fail "the video job got other frames than a local 
 [ "$(ls split/slurm/render-*.log | wc -l)" = 5 ] || fail "expected 5 task logs: $(ls split/slurm)"
 # Every frame is the work of one task: a chunk that ran into the next would
 # render the frame at each boundary twice.
-frames=$(cat split/slurm/render-*.log | grep -c '^frame [0-9]* (')
-[ "$frames" = 120 ] || fail "the tasks rendered $frames frames for 120"
+[ "$(cat split/slurm/render-*.log | grep -c '^frame [0-9]* (')" = 120 ] ||
+    fail "the tasks rendered other than 120 frames: $(grep -c '^frame [0-9]* (' split/slurm/render-*.log)"
 
 # A folder in the place of frame 60 fails the chunk 50-74, even for root, and
 # the video job never starts.
@@ -87,11 +95,7 @@ cmp -s local.rgb broken.rgb || fail "the video of frames already there differs f
 # Ctrl-C while following cancels the job. Files of its own: the last command's
 # progress in err would be taken for this one's before it has started.
 "$qzhost" render --slurm --wait --chunk 2 --size 640x360 --threads 1 -o stopped >stopped.out 2>stopped.err &
-pid=$!
-for _ in $(seq 300); do grep -q "^slurm: " stopped.err && break; sleep 0.1; done
-kill -INT $pid
-wait $pid
-code=$?
+interrupt grep -q "^slurm: " stopped.err
 [ $code = 130 ] && grep -q "interrupted: cancelled Slurm jobs [0-9]* (scancel)" stopped.err ||
     fail "Ctrl-C gave $code: $(cat stopped.err)"
 job=$(grep -o 'Slurm job [0-9]*' stopped.out | grep -o '[0-9]*')
@@ -105,10 +109,8 @@ squeue -h -j "$job" -t PD,R,CG | grep -q . && fail "job $job still runs after Ct
 mkdir own
 cp "$(dirname "$qzhost")/modules/vorlux.p" own/own.p
 "$qzhost" scene new scene.json >/dev/null && sed -i 's/"vorlux.p"/"own.p"/' scene.json
-mkdir forgetful
-printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\necho "4242;one"\n' >forgetful/sbatch
-printf '#!/bin/sh\necho "slurm_load_jobs error: Invalid job id specified" >&2\nexit 1\n' >forgetful/squeue
-chmod +x forgetful/*
+tool forgetful/sbatch '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\necho "4242;one"\n'
+tool forgetful/squeue '#!/bin/sh\necho "slurm_load_jobs error: Invalid job id specified" >&2\nexit 1\n'
 expect 1 "frames 0-59 missing .*; frames 60-119 missing" \
     env PATH="$work/forgetful:$PATH" "$qzhost" render scene.json --modules own --slurm --wait --size 48x27 \
     --format exr --threads 3 -o "it's forgotten" --sbatch-arg=--job-name=mine
@@ -132,9 +134,8 @@ SLURM_ARRAY_TASK_ID=0 sh task.sh 2>err
 
 # A task whose end was seen keeps it when the controller forgets the job;
 # the others are judged by their frames. A state seen twice is told once.
-mkdir remembering
-printf '#!/bin/sh\necho >>squeue.calls\n[ "$(wc -l <squeue.calls)" -gt 2 ] && exec forgetful/squeue\nprintf "4242|0|COMPLETED\\n4242|1|RUNNING\\n4242|2|COMPLETING\\n4242|3|TIMEOUT\\n"\n' >remembering/squeue
-chmod +x remembering/squeue
+tool remembering/squeue '#!/bin/sh\necho >>squeue.calls\n[ "$(wc -l <squeue.calls)" -gt 2 ] && exec forgetful/squeue
+printf "4242|0|COMPLETED\\n4242|1|RUNNING\\n4242|2|COMPLETING\\n4242|3|TIMEOUT\\n"\n'
 expect 1 "" env PATH="$work/remembering:$work/forgetful:$PATH" "$qzhost" render --slurm --wait --chunk 30 --size 48x27 -o remembered
 log=$work/remembered/slurm/render-4242
 [ "$(cat err)" = "slurm: 0 of 120 frames present; tasks: 1 done, 2 running, 0 waiting, 1 failed
@@ -144,24 +145,18 @@ frames 90-119 TIMEOUT (log ${log}_3.log); run the same command again to render w
     fail "following a forgetful controller: $(cat err)"
 
 # Ctrl-C while following quietly, when scancel fails: the jobs to cancel by hand are named.
-printf '#!/bin/sh\ntouch held.polled\necho "4242|0|RUNNING"\n' >remembering/squeue
-printf '#!/bin/sh\necho "scancel: error: Kill job error on job id 4242: Access denied" >&2\nexit 1\n' >remembering/scancel
-chmod +x remembering/scancel
+tool remembering/squeue '#!/bin/sh\ntouch held.polled\necho "4242|0|RUNNING"\n'
+tool remembering/scancel '#!/bin/sh\necho "scancel: error: Kill job error on job id 4242: Access denied" >&2\nexit 1\n'
 env PATH="$work/remembering:$work/forgetful:$PATH" "$qzhost" render --slurm --wait --chunk 120 --size 48x27 -o held -q \
     >held.out 2>held.err &
-pid=$!
-for _ in $(seq 100); do [ -e held.polled ] && break; sleep 0.1; done
-kill -INT $pid
-wait $pid
-code=$?
+interrupt [ -e held.polled ]
 [ $code = 130 ] && [ ! -s held.out ] && [ "$(cat held.err)" = "qzhost: interrupted, but scancel failed (Kill job error on job id 4242: \
 Access denied): cancel jobs 4242 yourself" ] || fail "Ctrl-C when scancel fails gave $code: $(cat held.err)"
 
 # A video job the scheduler refuses takes the frames' job back with it.
-mkdir refusing
-printf '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options\ncase "$*" in *qzhost-video*) printf "sbatch: error: no videos\\n\\nsbatch: fatal: none\\n" >&2; exit 1 ;; esac\necho 4343\n' >refusing/sbatch
-printf '#!/bin/sh\necho "$@" >scancel.jobs\n' >refusing/scancel
-chmod +x refusing/*
+tool refusing/sbatch '#!/bin/sh\nprintf "%%s\\n" "$@" >sbatch.options
+case "$*" in *qzhost-video*) printf "sbatch: error: no videos\\n\\nsbatch: fatal: none\\n" >&2; exit 1 ;; esac\necho 4343\n'
+tool refusing/scancel '#!/bin/sh\necho "$@" >scancel.jobs\n'
 expect 2 "sbatch refused the job: no videos" \
     env PATH="$work/refusing:$PATH" "$qzhost" render --slurm --chunk 60 --size 48x27 -o refused --video refused.mp4
 [ "$(cat err)" = "qzhost: sbatch refused the job: no videos; none" ] || fail "a refused job was told as $(cat err)"
