@@ -8,9 +8,6 @@ failed=0
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; failed=1; }
-no_partial_files() {
-    if ls -A "$1" | grep -q '^\.'; then fail "temporary files left in $1: $(ls -A "$1")"; fi
-}
 
 # A file where the output folder should be.
 touch "$tmp/taken"
@@ -23,14 +20,15 @@ for format in png exr; do
     code=$?
     [ $code = 1 ] && grep -q "^qzhost: cannot write '$tmp/full/frame-0000.$format': " "$tmp/err" ||
         fail "full disk ($format) gave $code: $(cat "$tmp/err")"
-    no_partial_files "$tmp/full"
-    [ -z "$(ls "$tmp/full")" ] || fail "full disk left frames: $(ls "$tmp/full")"
+    [ -z "$(ls -A "$tmp/full")" ] || fail "full disk left frames or temporary files: $(ls -A "$tmp/full")"
 done
 
-# This ffmpeg keeps its input as the video.
-mkdir "$tmp/bin"
+# This ffmpeg keeps its input as the video; the failing one takes every frame
+# and then fails.
+mkdir "$tmp/bin" "$tmp/failing"
 printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\n' >"$tmp/bin/ffmpeg"
-chmod +x "$tmp/bin/ffmpeg"
+printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\nprintf "a warning\\ndisk quota exceeded\\n\\n" >&2\nexit 1\n' >"$tmp/failing/ffmpeg"
+chmod +x "$tmp/bin/ffmpeg" "$tmp/failing/ffmpeg"
 
 # Ctrl-C once a few frames are done, then resume. The video of a part is no video.
 PATH="$tmp/bin:$PATH" "$qzhost" render --frames 0-40 --size 480x270 --threads 1 -o "$tmp/stopped" -q \
@@ -40,7 +38,7 @@ for _ in $(seq 200); do [ -e "$tmp/stopped/frame-0002.png" ] && break; sleep 0.0
 kill -INT $pid
 wait $pid
 code=$?
-no_partial_files "$tmp/stopped"
+! ls -A "$tmp/stopped" | grep -q '^\.' || fail "temporary files left by Ctrl-C: $(ls -A "$tmp/stopped")"
 [ -z "$(ls -A "$tmp" | grep stopped.rgb)" ] || fail "an interrupted render left a video: $(ls -A "$tmp")"
 kept=$(ls "$tmp/stopped" | wc -l)
 [ $code = 130 ] && [ "$(cat "$tmp/err")" = "qzhost: interrupted: $kept frames written to $tmp/stopped/; run again with --skip-existing to resume" ] ||
@@ -84,9 +82,7 @@ for _ in $(seq 100); do [ -e "$tmp/damaged/.frame-0000.png.Live12" ] && break; s
     fail "resume over damaged frames: $(cat "$tmp/err")"
 kill -- -$locker
 grep -q "5 frames written.*1 already there" "$tmp/out" || fail "resume over damaged frames: $(cat "$tmp/out")"
-for f in 0 1 2 3 4 5; do
-    cmp -s "$tmp/whole/frame-000$f.png" "$tmp/damaged/frame-000$f.png" || fail "frame $f was not made whole"
-done
+diff -r -x '.*' "$tmp/whole" "$tmp/damaged" || fail "the frames were not made whole"
 [ "$(ls -A "$tmp/damaged" | grep '^\.' | tr '\n' ' ')" = ".frame-0000.png.Live12 .frame-0001.exr.Ab12Cd .frame-0009.png.Ab12Cd .frame-1.png.Ab12Cd " ] ||
     fail "temporary files after a resume: $(ls -A "$tmp/damaged")"
 
@@ -106,11 +102,8 @@ for format in png png16 exr; do
     cmp -s "$tmp/whole-$format.rgb" "$tmp/resumed-$format.rgb" || fail "a resumed video ($format) got other frames"
 done
 
-# An ffmpeg that takes every frame and then fails: the render says why on one
-# line, exits 1, and puts no video in place; the frames are kept.
-mkdir "$tmp/failing"
-printf '#!/bin/sh\nfor last; do :; done\ncat >"$last"\nprintf "a warning\\ndisk quota exceeded\\n\\n" >&2\nexit 1\n' >"$tmp/failing/ffmpeg"
-chmod +x "$tmp/failing/ffmpeg"
+# An ffmpeg that fails: the render says why on one line, exits 1, and puts no
+# video in place; the frames are kept.
 PATH="$tmp/failing:$PATH" "$qzhost" render --frames 0-2 --size 48x27 -o "$tmp/unfinished" \
     --video "$tmp/unfinished.mp4" -q 2>"$tmp/err"
 code=$?
