@@ -12,10 +12,15 @@ trap 'rm -rf "$tmp"' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# Renders one small frame of the built-in scene with the given qzhost from a
-# folder that holds nothing of the build, and compares it with the build's.
-renders_like_build() {
-    local qzhost=$1 name=$2
+# The qzhost and module installed under ROOT say the version, and render one
+# small frame of the built-in scene, from a folder that holds nothing of the
+# build, with the bytes of the build's.
+works_like_build() {  # works_like_build ROOT NAME
+    local qzhost=$1/bin/qzhost name=$2 module
+    module=$(find "$1/lib" -name vorlux.p)
+    [ -n "$module" ] || fail "$name: no module installed under lib/"
+    [ "$("$qzhost" --version)" = "qzhost $version" ] || fail "--version says '$("$qzhost" --version)'"
+    "$qzhost" describe "$module" | head -1 | grep -qx "qzhost $version" || fail "describe does not say the version"
     mkdir -p "$tmp/$name-cwd"
     (cd "$tmp/$name-cwd" && "$qzhost" render -o frames --frames 40-40 --size 96x54 --quiet) ||
         fail "$name: render failed"
@@ -24,22 +29,13 @@ renders_like_build() {
         fail "$name: frame differs from the build tree's"
 }
 
-says_version() {
-    local qzhost=$1 module=$2
-    [ "$("$qzhost" --version)" = "qzhost $version" ] || fail "--version says '$("$qzhost" --version)'"
-    "$qzhost" describe "$module" | head -1 | grep -qx "qzhost $version" || fail "describe does not say the version"
-}
-
 case $mode in
 prefix)
     cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
-    module=$(find "$tmp/prefix/lib" -name vorlux.p)
-    [ -n "$module" ] || fail "no module installed under lib/"
     [ -f "$tmp/prefix/share/doc/qzhost/README.md" ] || fail "README not installed"
     # A copy of the build tree's modules folder must not be what it uses.
     [ ! -e "$tmp/prefix/bin/modules" ] || fail "modules installed beside the executable"
-    says_version "$tmp/prefix/bin/qzhost" "$module"
-    renders_like_build "$tmp/prefix/bin/qzhost" installed
+    works_like_build "$tmp/prefix" installed
     ;;
 package)
     (cd "$tmp" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/deb" >"$tmp/cpack.log" 2>&1) ||
@@ -47,19 +43,15 @@ package)
     deb=$(echo "$tmp"/deb/qzhost_*.deb)
     [ -f "$deb" ] || fail "no qzhost_*.deb made"
     field() { dpkg-deb -f "$deb" "$1"; }
-    [ "$(field Package)" = qzhost ] || fail "Package: $(field Package)"
-    [ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
-    [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
+    for expected in Package=qzhost "Version=$version" "Architecture=$(dpkg --print-architecture)" Recommends=ffmpeg; do
+        [ "$(field "${expected%%=*}")" = "${expected#*=}" ] || fail "${expected%%=*}: $(field "${expected%%=*}")"
+    done
     for library in libc6 libstdc++6 libpng16-16 libsqlite3-0 libopenexr; do
         field Depends | grep -q "$library" || fail "Depends lacks $library: $(field Depends)"
     done
-    [ "$(field Recommends)" = ffmpeg ] || fail "Recommends: $(field Recommends)"
     field Suggests | grep -q slurm-client || fail "Suggests: $(field Suggests)"
     dpkg-deb -x "$deb" "$tmp/root"
-    module=$(find "$tmp/root/usr/lib" -name vorlux.p)
-    [ -n "$module" ] || fail "no module in the package"
-    says_version "$tmp/root/usr/bin/qzhost" "$module"
-    renders_like_build "$tmp/root/usr/bin/qzhost" packaged
+    works_like_build "$tmp/root/usr" packaged
     ;;
 *) fail "unknown mode '$mode'" ;;
 esac
