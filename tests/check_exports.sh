@@ -4,8 +4,4 @@ set -eu
 module=$1
 [ "$(basename "$module")" = vorlux.p ] || { echo "module file is named $(basename "$module")"; exit 1; }
 symbols=$(nm -D --defined-only "$module" | awk '{print $NF}')
-if [ "$symbols" != _mod_descrip ]; then
-    echo "expected only _mod_descrip, the module exports:"
-    echo "$symbols"
-    exit 1
-fi
+[ "$symbols" = _mod_descrip ] || { printf 'expected only _mod_descrip, the module exports:\n%s\n' "$symbols"; exit 1; }
