@@ -70,10 +70,9 @@ grep -q -x "frame 0 (1 of 41) kept $tmp/stopped/frame-0000.png, 0.0 Mpixels/s, 0
 "$qzhost" render --frames 0-5 --size 48x27 -o "$tmp/damaged" -q
 head -c 100 "$tmp/whole/frame-0001.png" >"$tmp/damaged/frame-0001.png"
 : >"$tmp/damaged/frame-0002.png"
-"$qzhost" render --frames 3 --size 24x27 -o "$tmp/other" -q
-"$qzhost" render --frames 4 --size 48x27 --format png16 -o "$tmp/other" -q
-"$qzhost" render --frames 5 --size 48x26 -o "$tmp/other" -q
-cp "$tmp/other/"*.png "$tmp/damaged/"
+"$qzhost" render --frames 3 --size 24x27 -o "$tmp/damaged" -q
+"$qzhost" render --frames 4 --size 48x27 --format png16 -o "$tmp/damaged" -q
+"$qzhost" render --frames 5 --size 48x26 -o "$tmp/damaged" -q
 touch "$tmp/damaged/".frame-000{0,5,9}.png.Ab12Cd "$tmp/damaged/.frame-0001.exr.Ab12Cd" "$tmp/damaged/.frame-1.png.Ab12Cd"
 flock "$tmp/damaged/.frame-0000.png.Live12" sleep 60 &
 locker=$!

@@ -81,7 +81,6 @@ rmdir broken/frame-0060.png
 ls -i broken/*.png >before
 expect 0 "1 tasks render frames 0-119 in chunks of 25 .*(4 of 5 chunks are complete already)" \
     follow "$qzhost" render --slurm --wait --chunk 25 --size 48x27 -o broken
-[ "$(ls broken/*.png | wc -l)" = 120 ] || fail "the second run left $(ls broken/*.png | wc -l) frames"
 ls -i broken/*.png | grep -v -x -F -f - before && fail "the second run wrote frames that were there"
 diff -r -q -x slurm local broken || fail "the resumed frames differ from a local render"
 expect 0 "all 120 frames are already in" "$qzhost" render --slurm --chunk 25 --size 48x27 -o broken

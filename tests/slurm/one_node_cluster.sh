@@ -62,7 +62,6 @@ SlurmdPidFile=$state/node.pid
 SlurmctldLogFile=$state/ctld.log
 SlurmdLogFile=$state/node.log
 ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
 MailProg=/bin/true
 SchedulerParameters=batch_sched_delay=0
 SlurmdParameters=config_overrides
