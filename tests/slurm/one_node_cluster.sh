@@ -13,9 +13,12 @@ ctld="" node=""
 # A port on 127.0.0.1 that nothing listens on, from a range outside the usual
 # ephemeral ports; runs that start at the same time draw different ones.
 free_port() {  # free_port [TAKEN]
-    local port=$((20000 + RANDOM % 12000))
-    [ "$port" != "${1:-}" ] && ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || port=$(free_port "$@")
-    echo "$port"
+    local port
+    while :; do
+        port=$((20000 + RANDOM % 12000))
+        [ "$port" != "${1:-}" ] || continue
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+    done
 }
 
 # Polls a test until it holds or the deadline (in tenths of a second) passes.
