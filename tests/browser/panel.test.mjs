@@ -208,14 +208,13 @@ async function whilePreviewsHeld(body) {
 try {
   await check('the page shows the title and a preview of the default view', async () => {
     await loaded(page, address);
-    assert.equal(await page.textContent('h1'), 'Vorlux');
+    assert.deepEqual([await page.title(), await page.textContent('h1'), await page.textContent('#scene'),
+      await page.textContent(`label:has(#control-${ZOOM}) .guide`)],
+      ['Vorlux panel', 'Vorlux', `Saves to ${scene}`, '1 to 65536, step 5']);
     // The centre pixel escapes after 279 iterations: colour (0.33333, 0, 0.185546875).
     assert.deepEqual(await pixelAt(WIDTH >> 1, HEIGHT >> 1), [84, 0, 47]);
     assert.deepEqual(await shownValues(), [-0.222, 0.8, 15]);
     assert.equal(await page.isVisible('#no-shelf'), false);
-    assert.equal(await page.title(), 'Vorlux panel');
-    assert.equal(await page.textContent('#scene'), `Saves to ${scene}`);
-    assert.equal(await page.textContent(`label:has(#control-${ZOOM}) .guide`), '1 to 65536, step 5');
   });
 
   await check('a click at the exact centre keeps the centre', async () => {
@@ -271,9 +270,8 @@ try {
     await control(ADD_PRESET).click();
     await presets().first().waitFor();
     await settled();
-    assert.equal(await presets().count(), 1);
-    assert.equal(await page.inputValue('#presets li input.name'), 'Preset 1');
-    assert.equal(await page.textContent('#status'), 'Preset added: "Preset 1".');
+    assert.deepEqual([await presets().count(), await page.inputValue('#presets li input.name'),
+      await page.textContent('#status')], [1, 'Preset 1', 'Preset added: "Preset 1".']);
     assert.match(await page.textContent('#presets li .created'), /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$/);
     await page.waitForFunction(() => document.querySelector('#presets img')?.naturalWidth === 128);
     await page.screenshot({ path: path.join(work, 'panel-shelf.png') });
@@ -305,8 +303,7 @@ try {
     page.once('dialog', (dialog) => dialog.accept());
     await page.click('#presets li .delete');
     await page.waitForSelector('#status:has-text("Deleted")');
-    assert.equal(await presets().count(), 0);
-    assert.equal(await page.isVisible('#shelf-empty'), true);
+    assert.deepEqual([await presets().count(), await page.isVisible('#shelf-empty')], [0, true]);
     await page.click('#shelf-close');
     await page.waitForSelector('#shelf', { state: 'hidden' });
     await statusReads('Preset shelf closed.');
