@@ -21,13 +21,10 @@ const failures = [];
 
 async function check(name, body) {
   const at = Date.now();
-  try {
-    await body();
-    console.log(`ok   ${name} (${Date.now() - at} ms)`);
-  } catch (error) {
+  await body().then(() => console.log(`ok   ${name} (${Date.now() - at} ms)`), (error) => {
     failures.push(name);
     console.log(`FAIL ${name}\n${error.stack}`);
-  }
+  });
 }
 
 const temp = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlux-panel-'));
