@@ -1,9 +1,10 @@
 // What the panel session tests share: a scene of one Vorlux filter, a host
-// with a shelf of the test's own, and the value a session describes for one
-// of its controls.
+// with a shelf of the test's own, another program's hold on that shelf, and
+// the value a session describes for one of its controls.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 
@@ -25,6 +26,15 @@ inline std::filesystem::path freshShelf() {
     std::filesystem::remove(file);
     return file;
 }
+
+// Another program's connection to the shelf's database, to hold it or to
+// store what qzhost would not.
+struct OtherProgram {
+    explicit OtherProgram(const std::filesystem::path &file) { sqlite3_open(file.c_str(), &db); }
+    ~OtherProgram() { sqlite3_close(db); }
+    int run(const char *sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+    sqlite3 *db = nullptr;
+};
 
 // The shelf opens before any panel does, so that the module subscribes.
 struct HostWithShelf : Host {

@@ -1,7 +1,6 @@
 // The module's preset buttons and shelf callbacks through the host's real
 // shelf, and the panel session that gives the web page the shelf drawer.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 #include <optional>
@@ -167,17 +166,17 @@ TEST_F(ShelfDrawer, ThePageAddsAppliesRenamesAndDeletesPresetsAndShowsAnAddThatF
     EXPECT_EQ(shelf_.describe(), Json::parse(R"({"available": true, "open": false, "presets": [], "current": [],
                                                 "error": "", "longestName": 100})"));
     // An add that finds the database locked opens the drawer too, and its failure shows until an add succeeds.
-    sqlite3 *other;
-    ASSERT_EQ(sqlite3_open(host_.shelf()->store().file().c_str(), &other), SQLITE_OK);
-    sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-    session_.pressButton(kAddPreset);
-    const Json locked = shelf_.describe();
-    EXPECT_TRUE(locked["open"].get<bool>());
-    EXPECT_TRUE(locked["presets"].empty());
-    EXPECT_NE(locked["error"].get<std::string>().find("cannot add a preset: it is locked by another program"),
-              std::string::npos);
-    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
+    {
+        OtherProgram other(host_.shelf()->store().file());
+        ASSERT_EQ(other.run("BEGIN IMMEDIATE"), SQLITE_OK);
+        session_.pressButton(kAddPreset);
+        const Json locked = shelf_.describe();
+        EXPECT_TRUE(locked["open"].get<bool>());
+        EXPECT_TRUE(locked["presets"].empty());
+        EXPECT_NE(locked["error"].get<std::string>().find("cannot add a preset: it is locked by another program"),
+                  std::string::npos);
+        other.run("ROLLBACK");
+    }
 
     session_.pressButton(kAddPreset);
     Json shelf = shelf_.describe();

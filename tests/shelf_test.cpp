@@ -25,15 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Another program's connection to the shelf's database, to hold it or to
-// store what qzhost would not.
-struct OtherProgram {
-    explicit OtherProgram(const fs::path &file) { sqlite3_open(file.c_str(), &db); }
-    ~OtherProgram() { sqlite3_close(db); }
-    int run(const char *sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
-    sqlite3 *db = nullptr;
-};
-
 Preset samplePreset(const std::string &name = "") {
     const std::vector<unsigned char> rgb(4 * 2 * 3, 200);
     return Preset{0, "PixelFilterHandler", "Vorlux", name, "", {Json{{"channel", "Zoom"}, {"value", 3.0}}},
