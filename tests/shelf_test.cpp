@@ -106,10 +106,10 @@ TEST(PresetStore, NamesAreTextAndStrangeStoredBytesAreShownReplaced) {
               "p: a preset name may not hold control characters (line breaks, tabs, escapes)");
 }
 
+// A file that is not a database at all is tried by the command-line test, as a panel's shelf.
 TEST(PresetStore, UnusableOrHeldDatabasesAreReportedNotUsedAndNothingClaimsSuccess) {
     const fs::path file = freshShelf();
     const std::string database = "shelf database '" + file.string() + "'";
-    // A file that is not a database at all: the command-line test tries a panel with one.
     OtherProgram other(file);
     // Held while another program is still creating it: qzhost cannot set it up.
     other.run("BEGIN IMMEDIATE");
