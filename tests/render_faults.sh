@@ -58,9 +58,11 @@ code=$?
 "$qzhost" render --frames 0-40 --size 480x270 -o "$tmp/stopped" --skip-existing 2>"$tmp/err" >"$tmp/out" ||
     fail "resume failed: $(cat "$tmp/err")"
 grep -q "$kept already there" "$tmp/out" || fail "resume did not keep the $kept frames: $(cat "$tmp/out")"
-# A kept frame took no time here: no rate, and no time left until a frame is rendered.
-grep -q -x "frame 0 (1 of 41) kept $tmp/stopped/frame-0000.png, 0.0 Mpixels/s, 0:00 left" "$tmp/err" ||
-    fail "resume progress: $(head -2 "$tmp/err")"
+# A kept frame took no time here: no rate, and no time left until a frame is
+# rendered. The frames rendered after the kept ones are told as written.
+grep -q -x "frame 0 (1 of 41) kept $tmp/stopped/frame-0000.png, 0.0 Mpixels/s, 0:00 left" "$tmp/err" &&
+    grep -q "^frame 40 (41 of 41) written to $tmp/stopped/frame-0040.png, " "$tmp/err" ||
+    fail "resume progress: $(head -1 "$tmp/err") ... $(tail -1 "$tmp/err")"
 [ "$(ls "$tmp/stopped" | wc -l)" = 41 ] || fail "resume left $(ls "$tmp/stopped" | wc -l) frames"
 # A resume keeps only whole frames of the render: one cut short, an empty one
 # and one of another width, height or depth are rendered again. It removes the
