@@ -25,13 +25,13 @@ Json ShelfSession::describe() {
     const auto &addFailure = shelf().lastAddFailure();
     std::string error = addFailure ? addFailure->what() : "";
     // A database another program has locked is a state to show in the
-    // drawer, not a reason to hide it.
+    // drawer, not a reason to hide it. The presets are listed while the
+    // drawer is closed too, so that a page can tell which ones a button
+    // press added even when the press also opened the drawer.
     try {
-        if (client->open) {
-            for (const Preset &p : shelf().presetsFor(*client)) {
-                presets.push_back({{"id", p.id}, {"name", p.name}, {"created", p.created}});
-                if (p.settings == shown) current.push_back(p.id);
-            }
+        for (const Preset &p : shelf().presetsFor(*client)) {
+            presets.push_back({{"id", p.id}, {"name", p.name}, {"created", p.created}});
+            if (p.settings == shown) current.push_back(p.id);
         }
     } catch (const HostError &e) {
         if (error.empty()) error = e.what();

@@ -18,7 +18,7 @@ public:
     explicit ShelfSession(PanelSession &panel) : panel_(panel) {}
 
     // Whether the host offers a shelf, whether it is open for the instance,
-    // the presets it can take, those whose settings are the instance's now
+    // the presets it can take (open or not), those whose settings are the instance's now
     // ("current"), the last failure to add one, and the longest name it takes.
     Json describe();
     // A preset's thumbnail as stored: PNG bytes.

@@ -567,7 +567,9 @@ try {
       assert.deepEqual(await offScreen(), [], `off-screen at ${width} px`);
       assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth), `wider than ${width} px`);
       await page.screenshot({ path: path.join(work, `panel-${width}.png`), fullPage: true });
+      // Opening a drawer that holds presets adds none.
       await openShelf();
+      await statusReads('Preset shelf opened.');
       assert.deepEqual(await offScreen(), [], `off-screen with the shelf at ${width} px`);
       await page.screenshot({ path: path.join(work, `panel-${width}-shelf.png`), fullPage: true });
     }
