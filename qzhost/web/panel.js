@@ -491,6 +491,8 @@ function presetItem(preset, longestName) {
   apply.title = 'Apply this preset';
   apply.setAttribute('aria-label', `Apply ${preset.name}`);
   const thumbnail = document.createElement('img');
+  // The list is kept while the drawer is closed; its thumbnails load once it is shown.
+  thumbnail.loading = 'lazy';
   thumbnail.src = `/api/shelf/thumbnail?id=${preset.id}`;
   thumbnail.width = thumbnail.height = 128;
   thumbnail.alt = preset.name;
