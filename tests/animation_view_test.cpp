@@ -11,6 +11,7 @@
 #include "qzhost/web/animation_session.h"
 #include "qzhost/web/frame_strip.h"
 #include "tests/session_helpers.h"
+#include "tests/view_blocks.h"
 
 using namespace qzhost;
 
@@ -23,8 +24,8 @@ SceneDocument zoomingScene() {
     SceneDocument scene = oneVorluxFilter();
     scene.frames = FrameSettings{.width = 96, .height = 80, .pixelAspect = 1.5, .fps = 24, .first = 0, .last = 24};
     scene.filters[0].state = std::vector<Json>{
-        {{"channel", "Center.X"}, {"value", -0.222}},
-        {{"channel", "Center.Y"}, {"value", 0.8}},
+        constantBlock("Center.X", -0.222),
+        constantBlock("Center.Y", 0.8),
         {{"channel", "Zoom"},
          {"keys", {{{"time", 0}, {"value", 15}, {"curve", "exponential"}}, {{"time", 1}, {"value", 600}}}}},
     };

@@ -4,16 +4,11 @@
 #include "qzhost/loader/filter.h"
 #include "qzhost/services/host.h"
 #include "tests/host_errors.h"
+#include "tests/view_blocks.h"
 
 using namespace qzhost;
 
 namespace {
-
-Json constantBlock(const char *channel, double value) { return Json{{"channel", channel}, {"value", value}}; }
-
-std::vector<Json> viewBlocks(double x, double y, double zoom) {
-    return {constantBlock("Center.X", x), constantBlock("Center.Y", y), constantBlock("Zoom", zoom)};
-}
 
 class Instances : public ::testing::Test {
 protected:

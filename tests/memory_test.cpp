@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qzhost/scene/scene.h"
+#include "tests/view_blocks.h"
 
 extern char **environ;
 
@@ -42,11 +43,9 @@ TEST(Memory, FourKRenderStaysWithinTwoFramesAndDoesNotGrow) {
     fs::create_directories(folder);
     // Far outside the set every pixel escapes at once: memory, not time, is
     // what this measures.
-    const std::vector<qzhost::Json> farView{{{"channel", "Center.X"}, {"value", 5.0}},
-                                            {{"channel", "Center.Y"}, {"value", 5.0}},
-                                            {{"channel", "Zoom"}, {"value", 1.0}}};
     const fs::path file = folder / "far.json";
-    qzhost::writeSceneFile(file, {{3840, 2160, 1.0, 24.0, 0, 3}, {{.module = VORLUX_MODULE_FILE, .state = farView}}});
+    qzhost::writeSceneFile(file, {{3840, 2160, 1.0, 24.0, 0, 3},
+                                  {{.module = VORLUX_MODULE_FILE, .state = qzhost::viewBlocks(5.0, 5.0, 1.0)}}});
 
     const long twoFrames = peakBytesOf({"qzhost", "render", file, "-q", "--frames", "0-1", "-o", folder / "two"});
     const long fourFrames = peakBytesOf({"qzhost", "render", file, "-q", "--frames", "0-3", "-o", folder / "four"});

@@ -6,6 +6,7 @@
 
 #include "qzhost/services/open_panel.h"
 #include "qzhost/services/host.h"
+#include "tests/view_blocks.h"
 
 using namespace qzhost;
 
@@ -124,7 +125,7 @@ TEST_F(ModulePanel, ClosingReleasesThePanelAfterTheModuleHearsOfIt) {
 
 // The host shows the frame it edits; the instance's view stays the one at time zero.
 TEST_F(ModulePanel, AnEditOfAKeyedValueAtAnotherTimeKeepsTheViewAtTimeZero) {
-    filter_.load({Json{{"channel", "Center.X"}, {"value", 0.25}}, Json{{"channel", "Center.Y"}, {"value", -0.5}},
+    filter_.load({constantBlock("Center.X", 0.25), constantBlock("Center.Y", -0.5),
                   Json::parse(R"({"channel": "Zoom", "keys": [{"time": 0, "value": 20}, {"time": 2, "value": 40}]})")});
     OpenPanel open(host_, filter_);
     host_.setEditTime(2.0);

@@ -18,6 +18,7 @@
 #include "qzhost/services/host.h"
 #include "qzhost/web/panel_session.h"
 #include "tests/host_errors.h"
+#include "tests/view_blocks.h"
 
 using namespace qzhost;
 namespace fs = std::filesystem;
@@ -25,8 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 SceneDocument sceneOf(int width, int height, double aspect, Json zoom) {
-    const std::vector<Json> view{{{"channel", "Center.X"}, {"value", -0.222}},
-                                 {{"channel", "Center.Y"}, {"value", 0.8}}, zoom};
+    const std::vector<Json> view{constantBlock("Center.X", -0.222), constantBlock("Center.Y", 0.8), zoom};
     return {FrameSettings{width, height, aspect, 24.0, 0, 5}, {{.module = VORLUX_MODULE_FILE, .state = view}}};
 }
 

@@ -10,6 +10,7 @@
 #include "qzhost/web/shelf_session.h"
 #include "tests/host_errors.h"
 #include "tests/session_helpers.h"
+#include "tests/view_blocks.h"
 
 using namespace qzhost;
 namespace fs = std::filesystem;
@@ -93,7 +94,7 @@ TEST_F(ShelfPanel, TheThumbnailCentreIsTheViewCentreInSquarePixelsAndAClickAfter
 // A preset is checked whole before any of it is taken; the panel is
 // refreshed either way, with the values at time zero.
 TEST_F(ShelfPanel, ApplyingAPresetTakesItWholeOrNotAtAllAndRefreshesThePanel) {
-    const Json centre[] = {{{"channel", "Center.X"}, {"value", 0.25}}, {{"channel", "Center.Y"}, {"value", -0.5}}};
+    const Json centre[] = {constantBlock("Center.X", 0.25), constantBlock("Center.Y", -0.5)};
     const int64_t broken = shelf().store().add(
         presetFor("Broken", {centre[0], centre[1], {{"channel", "Zoom"}, {"value", "deep"}}}));
     const std::vector<Json> before = filter_.save();

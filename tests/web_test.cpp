@@ -25,6 +25,7 @@
 #include "qzhost/web/shelf_session.h"
 #include "qzhost/web/view_history.h"
 #include "tests/session_helpers.h"
+#include "tests/view_blocks.h"
 
 using namespace qzhost;
 
@@ -85,8 +86,7 @@ protected:
     // cannot pass through 0; the centre at its default.
     std::vector<Json> keyZoom(double atZero) {
         HostedFilter &filter = scene_.filter(0);
-        filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
-                     {{"channel", "Center.Y"}, {"value", 0.8}},
+        filter.load({constantBlock("Center.X", -0.222), constantBlock("Center.Y", 0.8),
                      {{"channel", "Zoom"}, {"keys", {{{"time", 0}, {"value", atZero}, {"curve", "exponential"}},
                                                      {{"time", 1}, {"value", 60}}}}}});
         return filter.save();
@@ -159,9 +159,7 @@ TEST_F(Session, EditsThatWouldLeaveAnUnloadableSceneAreRefusedAndChangeNothing) 
     EXPECT_EQ(filter.save(), keyed);
 
     // At zoom 0 the preview's steps are infinite, and so is a clicked centre.
-    filter.load({{{"channel", "Center.X"}, {"value", -0.222}},
-                 {{"channel", "Center.Y"}, {"value", 0.8}},
-                 {{"channel", "Zoom"}, {"value", 0.0}}});
+    filter.load(viewBlocks(-0.222, 0.8, 0.0));
     session_.drawView();
     const std::vector<Json> flat = filter.save();
     const std::string click = reason([&] { session_.previewGesture(10, 10, {10, 10, 10, 10}); });
