@@ -83,7 +83,7 @@ TEST(Saves, EachCallerSyncsTheNewFileBeforeRenamingItIntoPlaceSoAFailedSyncLeave
         EXPECT_NE(error.find("cannot write '" + file.string() + "'"), std::string::npos) << error;
         fsyncFails = false;
         EXPECT_EQ(contentOf(file), old);
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1) << "the temporary file is left";
+        EXPECT_EQ(filesIn(folder), 1) << "the temporary file is left";
 
         fileCalls.clear();
         save(file);
@@ -96,6 +96,6 @@ TEST(Saves, EachCallerSyncsTheNewFileBeforeRenamingItIntoPlaceSoAFailedSyncLeave
         EXPECT_EQ(renamed->substr(8 + from.size()), file.string());
         EXPECT_EQ(pendingFileTarget(from), file) << "written through " << from << ", which a reader takes for a finished file";
         EXPECT_NE(std::find(fileCalls.begin(), fileCalls.end(), "fsync " + from), fileCalls.end()) << from << " unsynced";
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+        EXPECT_EQ(filesIn(folder), 1);
     }
 }

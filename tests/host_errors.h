@@ -1,5 +1,5 @@
 // What the tests read back from the host: the message of an error it threw,
-// and the bytes of a file it wrote.
+// the bytes of a file it wrote, and how many entries a folder it wrote holds.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -31,6 +31,10 @@ inline std::string errorOf(const std::function<void()> &action, std::optional<in
 inline std::string contentOf(const std::filesystem::path &file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline long filesIn(const std::filesystem::path &folder) {
+    return std::distance(std::filesystem::directory_iterator(folder), {});
 }
 
 }  // namespace qzhost

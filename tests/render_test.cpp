@@ -99,8 +99,6 @@ RenderRequest requestFor(const LoadedScene &scene, const fs::path &folder, int f
     return request;
 }
 
-long filesIn(const fs::path &folder) { return std::distance(fs::directory_iterator(folder), {}); }
-
 class Rendering : public ::testing::Test {
 protected:
     Host host_;
