@@ -18,7 +18,7 @@ struct RenderRequest {
     std::filesystem::path folder;
     ImageFormat format = ImageFormat::Png8;
     bool skipExisting = false;  // keep whole frame files already there; remove ones a killed run left unfinished
-    std::optional<std::filesystem::path> video;
+    std::optional<std::filesystem::path> video{};
 };
 
 // What a render has done so far, as its progress display sees it.

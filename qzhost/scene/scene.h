@@ -35,8 +35,8 @@ struct FilterEntry {
     std::string server = "Vorlux";
     std::optional<std::vector<Json>> state;
     // Places in the file, for messages: of the entry and of each state block.
-    std::string where;
-    std::vector<std::string> blockWhere;
+    std::string where{};
+    std::vector<std::string> blockWhere{};
 };
 
 struct SceneDocument {
