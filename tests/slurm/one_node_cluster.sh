@@ -32,8 +32,10 @@ queue_empty() { [ -z "$(squeue --noheader --format=%i 2>/dev/null)" ]; }
 gone() { ! kill -0 "$1" 2>/dev/null; }
 
 stop_cluster() {
-    [ -z "$ctld" ] || scancel --full --quiet --user="$user" 2>/dev/null
-    [ -z "$ctld" ] || poll 100 queue_empty || echo "one_node_cluster: jobs still queued at shutdown" >&2
+    if [ -n "$ctld" ]; then
+        scancel --full --quiet --user="$user" 2>/dev/null
+        poll 100 queue_empty || echo "one_node_cluster: jobs still queued at shutdown" >&2
+    fi
     for daemon in $node $ctld; do  # those started
         kill -TERM "$daemon" 2>/dev/null
         poll 50 gone "$daemon" || kill -KILL "$daemon" 2>/dev/null
